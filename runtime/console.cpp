@@ -1,0 +1,84 @@
+#include "runtime/console.h"
+
+#include <array>
+#include <cstring>
+
+#include "runtime/format.h"
+#include "runtime/platform.h"
+#include "runtime/runtime.h"
+
+namespace runtime {
+namespace {
+
+// Straight through to a terminal, so a progress line without a line end shows at once;
+// collected in a small buffer when redirected.
+class ConsoleChannel {
+public:
+    void Bind(platform::ConsoleKind kind) {
+        kind_ = kind;
+        used_ = 0;
+    }
+
+    void Write(std::string_view bytes) {
+        switch (kind_) {
+            case platform::ConsoleKind::none:
+                return;
+            case platform::ConsoleKind::characterDevice:
+                platform::WriteConsole(bytes);
+                return;
+            case platform::ConsoleKind::redirected:
+                Buffer(bytes);
+                return;
+        }
+    }
+
+    void Flush() {
+        if (used_ > 0) {
+            platform::WriteConsole({buffer_.data(), used_});
+            used_ = 0;
+        }
+    }
+
+private:
+    void Buffer(std::string_view bytes) {
+        if (used_ + bytes.size() > buffer_.size()) {
+            Flush();
+        }
+        if (bytes.size() >= buffer_.size()) {
+            platform::WriteConsole(bytes);
+            return;
+        }
+        std::memcpy(buffer_.data() + used_, bytes.data(), bytes.size());
+        used_ += bytes.size();
+    }
+
+    platform::ConsoleKind kind_ = platform::ConsoleKind::characterDevice;
+    std::array<char, 1024> buffer_{};
+    std::size_t used_ = 0;
+};
+
+ConsoleChannel console;
+
+}  // namespace
+
+void InitConsole() { console.Bind(platform::ProbeConsole()); }
+
+void WriteLn() { console.Write(platform::lineEnd); }
+
+void WriteString(std::string_view text) {
+    console.Write(text.substr(0, std::min(text.size(), text.find('\0'))));
+}
+
+void WriteChar(char c) { console.Write({&c, 1}); }
+
+void WriteInt(std::int32_t value, std::int32_t width) {
+    console.Write(FormatInt(value, width).View());
+}
+
+void WriteFixed(double value, std::int32_t places, std::int32_t width) {
+    console.Write(FormatFixed(value, places, width, CurrentDialect()).View());
+}
+
+void FlushConsole() { console.Flush(); }
+
+}  // namespace runtime

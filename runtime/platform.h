@@ -1,0 +1,33 @@
+// The operations each OS backend of the runtime provides (runtime/posix/ now, Win32 later).
+// Only the runtime's own portable files include this.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string_view>
+
+namespace runtime::platform {
+
+// Binds the standard channels and installs the fault handlers; once, at start-up.
+void InitProcess(int argc, char** argv);
+
+// The console channel: absent (output discarded), a character device, or a file or pipe.
+enum class ConsoleKind { none, characterDevice, redirected };
+[[nodiscard]] ConsoleKind ProbeConsole();
+// The platform's line end: a line feed here, carriage return and line feed on Windows.
+extern const std::string_view lineEnd;
+
+// Writes everything or gives up silently: a console that went away is not an error.
+void WriteConsole(std::string_view bytes);
+
+// The fault report's channel (standard error here, a message box on Windows).
+void ShowErrorReport(std::string_view text);
+
+// The command line without the program name, as the programs split it themselves.
+void CommandTail(std::span<char> buffer);
+
+[[nodiscard]] std::int32_t LocalMillisecondsSinceMidnight();
+
+[[noreturn]] void ExitProcess(std::int32_t exitCode);
+
+}  // namespace runtime::platform
