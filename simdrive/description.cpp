@@ -1,0 +1,432 @@
+#include "simdrive/description.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <functional>
+#include <map>
+#include <sstream>
+
+#include "simdrive/positioned_file.h"
+
+namespace simdrive {
+
+namespace {
+
+enum class DiscKind { none, wav, pattern };
+
+// Everything one [drive] section says, gathered before the drive is built.
+struct Section {
+    int line = 0;
+    DriveSettings settings;
+    DiscKind discKind = DiscKind::none;
+    std::string wavPath;
+    uint64_t patternSectors = 0;
+    uint64_t patternSeed = 1;
+    DiscSpec disc;
+};
+
+std::string Trim(const std::string& text) {
+    const size_t first = text.find_first_not_of(" \t\r");
+    if (first == std::string::npos) {
+        return {};
+    }
+    const size_t last = text.find_last_not_of(" \t\r");
+    return text.substr(first, last - first + 1);
+}
+
+// Drops a '#' comment that is not inside a quoted text.
+std::string StripComment(const std::string& line) {
+    bool quoted = false;
+    for (size_t i = 0; i < line.size(); ++i) {
+        if (line[i] == '"') {
+            quoted = !quoted;
+        } else if (line[i] == '#' && !quoted) {
+            return line.substr(0, i);
+        }
+    }
+    return line;
+}
+
+std::vector<std::string> Words(const std::string& text) {
+    std::istringstream stream(text);
+    std::vector<std::string> words;
+    for (std::string word; stream >> word;) {
+        words.push_back(word);
+    }
+    return words;
+}
+
+class ValueError {
+public:
+    explicit ValueError(std::string message) : message(std::move(message)) {}
+    std::string message;
+};
+
+int64_t ToInteger(const std::string& word, int64_t low, int64_t high) {
+    errno = 0;
+    char* end = nullptr;
+    const long long value = std::strtoll(word.c_str(), &end, 0);
+    if (word.empty() || *end != '\0' || errno != 0 || value < low || value > high) {
+        throw ValueError("'" + word + "' is not a whole number from " + std::to_string(low) +
+                         " to " + std::to_string(high));
+    }
+    return value;
+}
+
+double ToChance(const std::string& word) {
+    errno = 0;
+    char* end = nullptr;
+    const double value = std::strtod(word.c_str(), &end);
+    if (word.empty() || *end != '\0' || errno != 0 || !(value >= 0.0 && value <= 1.0)) {
+        throw ValueError("'" + word + "' is not a chance from 0 to 1");
+    }
+    return value;
+}
+
+bool ToFlag(const std::string& word) {
+    if (word == "yes" || word == "true" || word == "1") {
+        return true;
+    }
+    if (word == "no" || word == "false" || word == "0") {
+        return false;
+    }
+    throw ValueError("'" + word + "' is neither yes nor no");
+}
+
+std::string ToText(const std::string& value, size_t width) {
+    std::string text = value;
+    if (text.size() >= 2 && text.front() == '"' && text.back() == '"') {
+        text = text.substr(1, text.size() - 2);
+    } else if (text.find('"') != std::string::npos) {
+        throw ValueError("unbalanced quotes in " + value);
+    }
+    if (text.size() > width) {
+        throw ValueError("'" + text + "' is longer than " + std::to_string(width) + " characters");
+    }
+    return text;
+}
+
+std::vector<std::string> Arguments(const std::string& value, size_t least, size_t most) {
+    std::vector<std::string> words = Words(value);
+    if (words.size() < least || words.size() > most) {
+        throw ValueError("expected " + std::to_string(least) +
+                         (most > least ? " to " + std::to_string(most) : std::string()) +
+                         " values, found " + std::to_string(words.size()));
+    }
+    return words;
+}
+
+std::vector<uint8_t> ToForms(const std::string& value, std::initializer_list<uint8_t> allowed) {
+    std::vector<uint8_t> forms;
+    if (Trim(value) == "none") {
+        return forms;
+    }
+    for (const std::string& word : Arguments(value, 1, allowed.size())) {
+        const auto form = static_cast<uint8_t>(ToInteger(word, 0, 255));
+        if (std::find(allowed.begin(), allowed.end(), form) == allowed.end()) {
+            throw ValueError("form " + word + " is not one the drive model knows");
+        }
+        forms.push_back(form);
+    }
+    return forms;
+}
+
+Scratch ToScratch(const std::vector<std::string>& words, size_t at, Scratch scratch) {
+    if (words.size() > at) {
+        scratch.byteErrorRate = ToChance(words[at]);
+    }
+    if (words.size() > at + 1) {
+        scratch.burstBytes = static_cast<uint32_t>(ToInteger(words[at + 1], 1, 2352));
+    }
+    return scratch;
+}
+
+void ApplyDisc(Section& section, const std::string& value) {
+    const std::vector<std::string> words = Arguments(value, 1, 3);
+    if (words[0] == "none") {
+        section.discKind = DiscKind::none;
+    } else if (words[0] == "wav" && words.size() == 2) {
+        section.discKind = DiscKind::wav;
+        section.wavPath = words[1];
+    } else if (words[0] == "pattern" && words.size() >= 2) {
+        section.discKind = DiscKind::pattern;
+        section.patternSectors = static_cast<uint64_t>(ToInteger(words[1], 1, 449999));
+        section.patternSeed =
+            words.size() == 3 ? static_cast<uint64_t>(ToInteger(words[2], 0, INT64_MAX)) : 1;
+    } else {
+        throw ValueError("disc is 'none', 'wav <file>' or 'pattern <sectors> [seed]'");
+    }
+}
+
+void ApplyFullTocForms(DriveSettings& settings, const std::string& value) {
+    settings.fullTocInByte2 = false;
+    settings.fullTocInControlByte = false;
+    if (Trim(value) == "none") {
+        return;
+    }
+    for (const std::string& word : Arguments(value, 1, 2)) {
+        if (word == "byte2") {
+            settings.fullTocInByte2 = true;
+        } else if (word == "control") {
+            settings.fullTocInControlByte = true;
+        } else {
+            throw ValueError("full_toc takes 'byte2', 'control' or 'none'");
+        }
+    }
+}
+
+using Setter = std::function<void(Section&, const std::string&)>;
+
+const std::map<std::string, Setter>& Setters() {
+    static const std::map<std::string, Setter> setters = {
+        {"adapter",
+         [](Section& s, const std::string& v) {
+             s.settings.adapter = static_cast<uint8_t>(ToInteger(v, 0, 255));
+         }},
+        {"target",
+         [](Section& s, const std::string& v) {
+             s.settings.target = static_cast<uint8_t>(ToInteger(v, 0, 255));
+         }},
+        {"lun",
+         [](Section& s, const std::string& v) {
+             s.settings.lun = static_cast<uint8_t>(ToInteger(v, 0, 7));
+         }},
+        {"peripheral_type",
+         [](Section& s, const std::string& v) {
+             s.settings.peripheralType = static_cast<uint8_t>(ToInteger(v, 0, 31));
+         }},
+        {"removable", [](Section& s, const std::string& v) { s.settings.removable = ToFlag(v); }},
+        {"vendor", [](Section& s, const std::string& v) { s.settings.vendor = ToText(v, 8); }},
+        {"product", [](Section& s, const std::string& v) { s.settings.product = ToText(v, 16); }},
+        {"revision", [](Section& s, const std::string& v) { s.settings.revision = ToText(v, 4); }},
+        {"read_cd",
+         [](Section& s, const std::string& v) {
+             s.settings.readCdForms = ToForms(v, {0x10, 0x12, 0x14});
+         }},
+        {"vendor_d8",
+         [](Section& s, const std::string& v) {
+             s.settings.vendorD8Forms = ToForms(v, {0x00, 0x04});
+         }},
+        {"density_audio",
+         [](Section& s, const std::string& v) { s.settings.densityAudio = ToFlag(v); }},
+        {"density_c2", [](Section& s, const std::string& v) { s.settings.densityC2 = ToFlag(v); }},
+        {"mode_sense_6",
+         [](Section& s, const std::string& v) { s.settings.modeSense6 = ToFlag(v); }},
+        {"c2_pointer_bit",
+         [](Section& s, const std::string& v) { s.settings.c2PointerBit = ToFlag(v); }},
+        {"full_toc", [](Section& s, const std::string& v) { ApplyFullTocForms(s.settings, v); }},
+        {"full_toc_bcd",
+         [](Section& s, const std::string& v) { s.settings.fullTocBcd = ToFlag(v); }},
+        {"read_offset",
+         [](Section& s, const std::string& v) {
+             s.settings.readOffsetSamples = static_cast<int32_t>(ToInteger(v, -100000, 100000));
+         }},
+        {"c2_flag_wrong",
+         [](Section& s, const std::string& v) { s.settings.honesty.flagWrong = ToChance(v); }},
+        {"c2_flag_good",
+         [](Section& s, const std::string& v) { s.settings.honesty.flagGood = ToChance(v); }},
+        {"c2_granularity",
+         [](Section& s, const std::string& v) {
+             if (v != "byte" && v != "sample") {
+                 throw ValueError("c2_granularity is 'byte' or 'sample'");
+             }
+             s.settings.honesty.granularity =
+                 v == "byte" ? FlagGranularity::byte : FlagGranularity::sample;
+         }},
+        {"c2_late",
+         [](Section& s, const std::string& v) { s.settings.honesty.oneSectorLate = ToFlag(v); }},
+        {"disc", ApplyDisc},
+        {"tracks",
+         [](Section& s, const std::string& v) {
+             s.disc.trackStarts.clear();
+             for (const std::string& word : Arguments(v, 1, 98)) {
+                 s.disc.trackStarts.push_back(ToInteger(word, 0, 449999));
+             }
+         }},
+        {"data_session",
+         [](Section& s, const std::string& v) {
+             s.disc.dataSessionSectors = ToInteger(v, 0, 449999);
+         }},
+        {"damage_seed",
+         [](Section& s, const std::string& v) {
+             s.disc.damage.seed = static_cast<uint64_t>(ToInteger(v, 0, INT64_MAX));
+         }},
+        {"scratch",
+         [](Section& s, const std::string& v) {
+             const auto w = Arguments(v, 2, 4);
+             s.disc.damage.scratches.push_back(
+                 ToScratch(w, 2, Scratch{ToInteger(w[0], 0, 449999), ToInteger(w[1], 1, 449999)}));
+         }},
+        {"bad_sector",
+         [](Section& s, const std::string& v) {
+             const auto w = Arguments(v, 1, 3);
+             s.disc.damage.scratches.push_back(
+                 ToScratch(w, 1, Scratch{ToInteger(w[0], 0, 449999), 1, 0.05}));
+         }},
+        {"random_scratches",
+         [](Section& s, const std::string& v) {
+             const auto w = Arguments(v, 2, 4);
+             const Scratch shape = ToScratch(w, 2, Scratch{});
+             s.disc.damage.random =
+                 RandomScratches{static_cast<uint32_t>(ToInteger(w[0], 0, 10000)),
+                                 ToInteger(w[1], 1, 449999), shape.byteErrorRate, shape.burstBytes};
+         }},
+        {"unreadable",
+         [](Section& s, const std::string& v) {
+             for (const std::string& word : Arguments(v, 1, 1000)) {
+                 s.disc.damage.unreadable.push_back(ToInteger(word, 0, 449999));
+             }
+         }},
+    };
+    return setters;
+}
+
+std::string ResolvePath(const std::string& path, const std::string& baseDirectory,
+                        const LoadOptions& options) {
+    if (!options.wavOverride.empty()) {
+        return options.wavOverride;
+    }
+    if (path.empty() || path.front() == '/' || baseDirectory.empty()) {
+        return path;
+    }
+    return baseDirectory + "/" + path;
+}
+
+std::unique_ptr<Drive> BuildDrive(const Section& section, const std::string& baseDirectory,
+                                  const LoadOptions& options, std::string& error) {
+    std::unique_ptr<Disc> disc;
+    std::unique_ptr<AudioSource> audio;
+    if (section.discKind == DiscKind::wav) {
+        audio = WavSource::Open(ResolvePath(section.wavPath, baseDirectory, options), error);
+    } else if (section.discKind == DiscKind::pattern) {
+        audio = std::make_unique<PatternSource>(section.patternSectors, section.patternSeed);
+    }
+    if (section.discKind != DiscKind::none) {
+        disc = audio ? Disc::Create(std::move(audio), section.disc, error) : nullptr;
+        if (!disc) {
+            return nullptr;
+        }
+    }
+    return std::make_unique<Drive>(section.settings, std::move(disc));
+}
+
+}  // namespace
+
+LoadOptions LoadOptions::FromEnvironment() {
+    LoadOptions options;
+    if (const char* path = std::getenv(kWavOverrideVariable); path != nullptr) {
+        options.wavOverride = path;
+    }
+    return options;
+}
+
+std::optional<DriveSet> DriveSet::Load(const std::string& path, const LoadOptions& options,
+                                       std::string& error) {
+    auto file = PositionedFile::Open(path, error);
+    if (!file) {
+        return std::nullopt;
+    }
+    std::string text(file->Size(), '\0');
+    if (!file->ReadAt(0, std::span(reinterpret_cast<uint8_t*>(text.data()), text.size()))) {
+        error = "cannot read '" + path + "'";
+        return std::nullopt;
+    }
+    const size_t slash = path.find_last_of('/');
+    const std::string directory = slash == std::string::npos ? "." : path.substr(0, slash);
+    return Parse(text, directory, options, path, error);
+}
+
+std::optional<DriveSet> DriveSet::Parse(const std::string& text, const std::string& baseDirectory,
+                                        const LoadOptions& options, const std::string& sourceName,
+                                        std::string& error) {
+    DriveSet set;
+    std::optional<Section> section;
+    const auto where = [&sourceName](int line) {
+        return sourceName + ":" + std::to_string(line) + ": ";
+    };
+    const auto finish = [&]() {
+        if (!section) {
+            return true;
+        }
+        std::string reason;
+        auto drive = BuildDrive(*section, baseDirectory, options, reason);
+        if (!drive) {
+            error = where(section->line) + reason;
+            return false;
+        }
+        if (!set.Add(std::move(drive))) {
+            error = where(section->line) + "another drive already has this address";
+            return false;
+        }
+        return true;
+    };
+    std::istringstream lines(text);
+    int number = 0;
+    for (std::string raw; std::getline(lines, raw);) {
+        ++number;
+        const std::string line = Trim(StripComment(raw));
+        if (line.empty()) {
+            continue;
+        }
+        if (line == "[drive]") {
+            if (!finish()) {
+                return std::nullopt;
+            }
+            section.emplace();
+            section->line = number;
+            continue;
+        }
+        const size_t equals = line.find('=');
+        if (!section || equals == std::string::npos) {
+            error = where(number) + (section ? "expected 'key = value'" : "expected '[drive]'");
+            return std::nullopt;
+        }
+        const std::string key = Trim(line.substr(0, equals));
+        const auto setter = Setters().find(key);
+        if (setter == Setters().end()) {
+            error = where(number) + "unknown key '" + key + "'";
+            return std::nullopt;
+        }
+        try {
+            setter->second(*section, Trim(line.substr(equals + 1)));
+        } catch (const ValueError& fault) {
+            error = where(number) + key + ": " + fault.message;
+            return std::nullopt;
+        }
+    }
+    if (!finish()) {
+        return std::nullopt;
+    }
+    if (set.Count() == 0) {
+        error = sourceName + ": describes no drive";
+        return std::nullopt;
+    }
+    return set;
+}
+
+Drive* DriveSet::Find(uint8_t adapter, uint8_t target, uint8_t lun) {
+    for (const auto& drive : drives_) {
+        const DriveSettings& s = drive->Settings();
+        if (s.adapter == adapter && s.target == target && s.lun == lun) {
+            return drive.get();
+        }
+    }
+    return nullptr;
+}
+
+bool DriveSet::Add(std::unique_ptr<Drive> drive) {
+    const DriveSettings& s = drive->Settings();
+    if (Find(s.adapter, s.target, s.lun) != nullptr) {
+        return false;
+    }
+    drives_.push_back(std::move(drive));
+    return true;
+}
+
+std::unique_ptr<Disc> MakePatternDisc(uint64_t sectors, uint64_t patternSeed,
+                                      const DiscSpec& spec) {
+    std::string error;
+    return Disc::Create(std::make_unique<PatternSource>(sectors, patternSeed), spec, error);
+}
+
+}  // namespace simdrive

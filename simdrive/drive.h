@@ -1,0 +1,140 @@
+// The simulated MMC CD drive: takes a command descriptor block and answers as a drive does,
+// with status GOOD or CHECK CONDITION and fixed-format sense data.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "simdrive/disc.h"
+#include "simdrive/scsi.h"
+
+namespace simdrive {
+
+enum class Direction { none, in, out };
+
+// Faults of the path to the drive rather than answers of the drive.
+enum class HostStatus {
+    ok,
+    dataOverrun,        // the data buffer is smaller than the command's transfer
+    directionMismatch,  // data direction does not fit the command; nothing was done
+};
+
+struct CommandResult {
+    uint8_t status = status::good;
+    uint32_t transferred = 0;
+    HostStatus host = HostStatus::ok;
+};
+
+enum class FlagGranularity { byte, sample };
+
+// How honestly the drive reports what it could not read.
+struct C2Honesty {
+    double flagWrong = 1.0;  // chance that a corrupted byte is flagged
+    double flagGood = 0.0;   // chance that an intact byte of a damaged sector is flagged
+    FlagGranularity granularity = FlagGranularity::byte;
+    bool oneSectorLate = false;  // quirk: sector s carries the flags of sector s - 1
+};
+
+struct DriveSettings {
+    uint8_t adapter = 0;
+    uint8_t target = 0;
+    uint8_t lun = 0;
+    uint8_t peripheralType = 5;
+    bool removable = true;
+    std::string vendor = "SIMDRIVE";  // padded with blanks to 8, 16 and 4 bytes
+    std::string product = "CD-ROM";
+    std::string revision = "1.00";
+    std::vector<uint8_t> readCdForms{0x10, 0x12, 0x14};  // READ CD byte 9; empty: no READ CD
+    std::vector<uint8_t> vendorD8Forms;                  // 0xD8 byte 10; empty: no 0xD8
+    bool densityAudio = true;  // MODE SELECT to block length 2,352 (READ(10) of audio)
+    bool densityC2 = false;    // MODE SELECT to density 0x82, block length 2,646
+    bool modeSense6 = true;
+    bool c2PointerBit = true;  // capabilities page byte 5, bit 4
+    bool fullTocInByte2 = true;
+    bool fullTocInControlByte = true;
+    bool fullTocBcd = false;
+    int32_t readOffsetSamples = 0;
+    C2Honesty honesty;
+};
+
+// What damage did to one delivered sector: bit i (MMC order, bit 7 of byte 0 for audio byte 0)
+// of `corrupted` marks a wrong audio byte; `flagged` the C2 bits the drive raises for that
+// sector's bytes (a drive with the late quirk delivers them with the next sector).
+struct SectorTruth {
+    std::array<uint8_t, kC2Bytes> corrupted{};
+    std::array<uint8_t, kC2Bytes> flagged{};
+    bool unreadable = false;
+};
+
+class Drive {
+public:
+    explicit Drive(DriveSettings settings, std::unique_ptr<Disc> disc = nullptr);
+
+    // Runs one command. `sense` receives fixed-format sense data on CHECK CONDITION.
+    CommandResult Execute(std::span<const uint8_t> cdb, Direction direction,
+                          std::span<uint8_t> data, std::span<uint8_t> sense);
+
+    [[nodiscard]] const DriveSettings& Settings() const { return settings_; }
+    [[nodiscard]] bool HasDisc() const;
+    void InsertDisc(std::unique_ptr<Disc> disc);
+    std::unique_ptr<Disc> EjectDisc();
+    [[nodiscard]] int64_t LeadOut() const;
+
+    // The truth behind a sector as this drive delivers it (offset applied).
+    [[nodiscard]] SectorTruth Truth(int64_t sector) const;
+    // The audio this drive would deliver for `sector` from an undamaged disc.
+    [[nodiscard]] bool ReadCleanAudio(int64_t sector, std::span<uint8_t> audio);
+
+private:
+    // What one command handler decided; Execute turns it into status and sense.
+    struct Outcome {
+        uint32_t transferred = 0;
+        bool failed = false;
+        SenseCode sense{};
+        bool hasInformation = false;
+        uint32_t information = 0;
+        HostStatus host = HostStatus::ok;
+    };
+    enum class BlockForm { data2048, audio, audioC2, c2Audio, audioC2BlockError };
+    enum class SectorRead { ok, unreadable, ioError };
+
+    Outcome Dispatch(std::span<const uint8_t> cdb, Direction direction, std::span<uint8_t> data);
+    Outcome Inquiry(std::span<const uint8_t> cdb, std::span<uint8_t> data);
+    Outcome ReadToc(std::span<const uint8_t> cdb, std::span<uint8_t> data);
+    Outcome ReadCapacity(std::span<uint8_t> data);
+    Outcome ModeSense(std::span<const uint8_t> cdb, std::span<uint8_t> data, bool tenByte);
+    Outcome ModeSelect(std::span<const uint8_t> cdb, std::span<const uint8_t> data);
+    Outcome ReadCd(std::span<const uint8_t> cdb, std::span<uint8_t> data);
+    Outcome ReadVendorD8(std::span<const uint8_t> cdb, std::span<uint8_t> data);
+    Outcome Read10(std::span<const uint8_t> cdb, std::span<uint8_t> data);
+    // Sends the first `length` bytes of reply_, cut to the allocation length.
+    Outcome SendReply(size_t length, size_t allocation, std::span<uint8_t> data) const;
+    size_t BuildToc(bool msf, uint8_t startTrack);
+    size_t BuildSessionInfo();
+    size_t BuildFullToc();
+    size_t PutCapabilitiesPage(size_t at, bool changeable);
+    Outcome ReadBlocks(uint32_t lba, uint32_t count, BlockForm form, std::span<uint8_t> data);
+
+    [[nodiscard]] static uint32_t BlockBytes(BlockForm form);
+    [[nodiscard]] int64_t DeliveredStart(int64_t sector) const;
+    [[nodiscard]] bool SectorUnreadable(int64_t sector) const;
+    SectorRead ReadSector(int64_t sector, std::span<uint8_t> audio, std::span<uint8_t> c2);
+    // Applies the disc's damage to the 2,352 bytes delivered from image position `start`:
+    // XORs `audio`, sets flag bits in `flags` and truth bits in `corrupted` (each may be empty).
+    void WalkDamage(int64_t start, std::span<uint8_t> audio, std::span<uint8_t> flags,
+                    std::span<uint8_t> corrupted) const;
+
+    DriveSettings settings_;
+    std::unique_ptr<Disc> disc_;
+    uint8_t density_ = 0x00;
+    uint32_t blockLength_ = 2048;
+    std::array<uint8_t, 2048> reply_{};  // small replies are built here, then copied out
+    mutable std::mutex mutex_;
+};
+
+}  // namespace simdrive
