@@ -61,15 +61,21 @@ ConsoleChannel console;
 
 }  // namespace
 
-void InitConsole() { console.Bind(platform::ProbeConsole()); }
+void InitConsole() {
+    console.Bind(platform::ProbeConsole());
+}
 
-void WriteLn() { console.Write(platform::lineEnd); }
+void WriteLn() {
+    console.Write(platform::lineEnd);
+}
 
 void WriteString(std::string_view text) {
     console.Write(text.substr(0, std::min(text.size(), text.find('\0'))));
 }
 
-void WriteChar(char c) { console.Write({&c, 1}); }
+void WriteChar(char c) {
+    console.Write({&c, 1});
+}
 
 void WriteInt(std::int32_t value, std::int32_t width) {
     console.Write(FormatInt(value, width).View());
@@ -79,6 +85,8 @@ void WriteFixed(double value, std::int32_t places, std::int32_t width) {
     console.Write(FormatFixed(value, places, width, CurrentDialect()).View());
 }
 
-void FlushConsole() { console.Flush(); }
+void FlushConsole() {
+    console.Flush();
+}
 
 }  // namespace runtime

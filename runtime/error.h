@@ -6,9 +6,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <limits>
-#include <utility>
 #include <source_location>
 #include <string_view>
+#include <utility>
 
 namespace runtime {
 

@@ -16,10 +16,10 @@ public:
     FileChannel& operator=(const FileChannel&) = delete;
     ~FileChannel();  // closes a handle that is still open
 
-    std::int32_t result = 0;        // 0 after success, else the OS error number
+    std::int32_t result = 0;  // 0 after success, else the OS error number
     OsHandle handle = invalidHandle;
-    std::int64_t bytesMoved = 0;    // by the last operation
-    bool isDisk = false;            // regular file: positioning allowed
+    std::int64_t bytesMoved = 0;  // by the last operation
+    bool isDisk = false;          // regular file: positioning allowed
 
     [[nodiscard]] bool IsOpen() const { return handle != invalidHandle; }
 };

@@ -24,8 +24,8 @@ FormattedNumber Pad(std::string_view digits, std::int32_t width) {
 
 FormattedNumber FormatInt(std::int64_t value, std::int32_t width) {
     std::array<char, 24> digits{};
-    const int length = std::snprintf(digits.data(), digits.size(), "%lld",
-                                     static_cast<long long>(value));
+    const int length =
+        std::snprintf(digits.data(), digits.size(), "%lld", static_cast<long long>(value));
     return Pad({digits.data(), static_cast<std::size_t>(length)}, width);
 }
 

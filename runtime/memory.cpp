@@ -22,7 +22,9 @@ std::uint64_t Load(const std::byte* at) {
     return value;
 }
 
-void Store(std::byte* at, std::uint64_t value) { std::memcpy(at, &value, sizeof value); }
+void Store(std::byte* at, std::uint64_t value) {
+    std::memcpy(at, &value, sizeof value);
+}
 
 }  // namespace
 

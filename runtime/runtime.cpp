@@ -18,8 +18,12 @@ void InitRuntime(int argc, char** argv, Dialect programDialect) {
     InitConsole();
 }
 
-Dialect CurrentDialect() { return dialect; }
+Dialect CurrentDialect() {
+    return dialect;
+}
 
-void CommandTail(std::span<char> buffer) { platform::CommandTail(buffer); }
+void CommandTail(std::span<char> buffer) {
+    platform::CommandTail(buffer);
+}
 
 }  // namespace runtime

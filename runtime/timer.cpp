@@ -14,12 +14,16 @@ std::int32_t ElapsedBetween(std::int32_t start, std::int32_t now) {
     return difference < 0 ? difference + millisecondsPerDay : difference;
 }
 
-void StartTimer() { timerStart = MillisecondsSinceMidnight(); }
+void StartTimer() {
+    timerStart = MillisecondsSinceMidnight();
+}
 
 std::int32_t ElapsedMilliseconds() {
     return ElapsedBetween(timerStart, MillisecondsSinceMidnight());
 }
 
-std::int32_t MillisecondsSinceMidnight() { return platform::LocalMillisecondsSinceMidnight(); }
+std::int32_t MillisecondsSinceMidnight() {
+    return platform::LocalMillisecondsSinceMidnight();
+}
 
 }  // namespace runtime

@@ -12,7 +12,9 @@
 namespace runtime {
 namespace {
 
-int Descriptor(const FileChannel& file) { return static_cast<int>(file.handle); }
+int Descriptor(const FileChannel& file) {
+    return static_cast<int>(file.handle);
+}
 
 }  // namespace
 

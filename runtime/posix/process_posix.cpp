@@ -120,17 +120,21 @@ ConsoleKind ProbeConsole() {
     return S_ISCHR(status.st_mode) ? ConsoleKind::characterDevice : ConsoleKind::redirected;
 }
 
-void WriteConsole(std::string_view bytes) { WriteAll(STDOUT_FILENO, bytes); }
+void WriteConsole(std::string_view bytes) {
+    WriteAll(STDOUT_FILENO, bytes);
+}
 
-void ShowErrorReport(std::string_view text) { WriteAll(STDERR_FILENO, text); }
+void ShowErrorReport(std::string_view text) {
+    WriteAll(STDERR_FILENO, text);
+}
 
 // Linux hands over the arguments already split by the shell, quotes removed; they are
 // joined again into one tail, quoting what holds a space or is empty, so that splitting
 // the tail gives back what the user typed.
 void CommandTail(std::span<char> buffer) {
     const std::span<const char* const> arguments =
-        argumentCount > 1 ? std::span<const char* const>(argumentValues + 1,
-                                                         static_cast<std::size_t>(argumentCount - 1))
+        argumentCount > 1 ? std::span<const char* const>(
+                                argumentValues + 1, static_cast<std::size_t>(argumentCount - 1))
                           : std::span<const char* const>();
     BuildCommandTail(arguments, buffer);
 }
@@ -144,6 +148,8 @@ std::int32_t LocalMillisecondsSinceMidnight() {
            static_cast<std::int32_t>(now.tv_nsec / 1'000'000);
 }
 
-void ExitProcess(std::int32_t exitCode) { std::_Exit(exitCode); }
+void ExitProcess(std::int32_t exitCode) {
+    std::_Exit(exitCode);
+}
 
 }  // namespace runtime::platform

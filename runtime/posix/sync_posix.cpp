@@ -12,8 +12,12 @@ struct CriticalSection::Impl {
 
 CriticalSection::CriticalSection() : impl_(std::make_unique<Impl>()) {}
 CriticalSection::~CriticalSection() = default;
-void CriticalSection::Enter() { impl_->mutex.lock(); }
-void CriticalSection::Leave() { impl_->mutex.unlock(); }
+void CriticalSection::Enter() {
+    impl_->mutex.lock();
+}
+void CriticalSection::Leave() {
+    impl_->mutex.unlock();
+}
 
 struct Event::Impl {
     explicit Impl(ResetMode resetMode) : mode(resetMode) {}

@@ -40,6 +40,10 @@ struct StrToIntCase {
     std::int32_t value;
 };
 
+void PrintTo(const StrToIntCase& c, std::ostream* os) {
+    *os << '"' << c.text << '"';
+}
+
 class StrToIntCases : public testing::TestWithParam<StrToIntCase> {};
 
 TEST_P(StrToIntCases, ResultAndValue) {
@@ -49,16 +53,17 @@ TEST_P(StrToIntCases, ResultAndValue) {
     EXPECT_EQ(value, c.value) << c.text;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, StrToIntCases,
-    testing::Values(StrToIntCase{"12", true, 12}, StrToIntCase{" 7", true, 7},
-                    StrToIntCase{"3x", false, 3}, StrToIntCase{"abc", false, 0},
-                    StrToIntCase{"", false, 0}, StrToIntCase{"2147483648", false, 214748364},
-                    StrToIntCase{"-2147483648", true, -2147483647 - 1},
-                    StrToIntCase{"2147483647", true, 2147483647},
-                    StrToIntCase{"-2147483649", false, -214748364}, StrToIntCase{"+5", true, 5},
-                    StrToIntCase{"-", false, 0}, StrToIntCase{"1 ", false, 1},
-                    StrToIntCase{"-1", true, -1}, StrToIntCase{"99999999999", false, 999999999}));
+INSTANTIATE_TEST_SUITE_P(Table, StrToIntCases,
+                         testing::Values(StrToIntCase{"12", true, 12}, StrToIntCase{" 7", true, 7},
+                                         StrToIntCase{"3x", false, 3},
+                                         StrToIntCase{"abc", false, 0}, StrToIntCase{"", false, 0},
+                                         StrToIntCase{"2147483648", false, 214748364},
+                                         StrToIntCase{"-2147483648", true, -2147483647 - 1},
+                                         StrToIntCase{"2147483647", true, 2147483647},
+                                         StrToIntCase{"-2147483649", false, -214748364},
+                                         StrToIntCase{"+5", true, 5}, StrToIntCase{"-", false, 0},
+                                         StrToIntCase{"1 ", false, 1}, StrToIntCase{"-1", true, -1},
+                                         StrToIntCase{"99999999999", false, 999999999}));
 
 TEST(StrToInt, StopsAtAnEmbeddedNul) {
     std::int32_t value = 0;

@@ -24,6 +24,10 @@ struct FixedCase {
     const char* expected;
 };
 
+void PrintTo(const FixedCase& c, std::ostream* os) {
+    *os << c.value << "," << c.places << "," << c.width;
+}
+
 class FormatFixedCases : public testing::TestWithParam<FixedCase> {};
 
 TEST_P(FormatFixedCases, RoundsHalfUpThenCuts) {
@@ -38,8 +42,8 @@ INSTANTIATE_TEST_SUITE_P(
                     FixedCase{96.0, 1, 5, " 96.0"}, FixedCase{0.05, 1, 0, "0.1"},
                     FixedCase{0.04999, 1, 0, "0.0"}, FixedCase{-1.25, 1, 6, "  -1.3"},
                     FixedCase{-0.01, 1, 0, "0.0"}, FixedCase{7.0, 0, 3, "  7"},
-                    FixedCase{123456.789, 2, 5, "123456.79"}, FixedCase{1e20, 1, 0,
-                                                                        "100000000000000000000.0"}));
+                    FixedCase{123456.789, 2, 5, "123456.79"},
+                    FixedCase{1e20, 1, 0, "100000000000000000000.0"}));
 
 TEST(FormatFixed, QuellorPrintsOneLeadingSpaceAtWidthZero) {
     EXPECT_EQ(FormatFixed(3.14, 1, 0, Dialect::quellor).View(), " 3.1");
@@ -49,7 +53,7 @@ TEST(FormatFixed, QuellorPrintsOneLeadingSpaceAtWidthZero) {
 
 TEST(FormatFixed, HugeValuesAreNotCut) {
     const auto text = FormatFixed(1.7e308, 1, 5, Dialect::tamblin);
-    EXPECT_EQ(text.size, 311u);  // 309 digits, the point and one decimal
+    EXPECT_EQ(text.size, 311u);                  // 309 digits, the point and one decimal
     EXPECT_EQ(text.View().substr(0, 3), "169");  // the double nearest 1.7e308 lies below it
 }
 

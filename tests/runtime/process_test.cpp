@@ -87,9 +87,9 @@ TEST(MemoryDeathTest, ReleaseChecksNamedByTheReport) {
 
 TEST(RuntimeErrorDeathTest, ReportNamesModuleLineAndCheck) {
     const int line = __LINE__ + 1;
-    EXPECT_EXIT(runtime::CheckIndex(16, 16), testing::ExitedWithCode(255),
-                "Unhandled exception\nat process_test\\." + std::to_string(line) +
-                    " -> INDEX-RANGE\n");
+    EXPECT_EXIT(
+        runtime::CheckIndex(16, 16), testing::ExitedWithCode(255),
+        "Unhandled exception\nat process_test\\." + std::to_string(line) + " -> INDEX-RANGE\n");
     EXPECT_EXIT((void)runtime::Narrow<std::int32_t>(std::int64_t{1} << 40),
                 testing::ExitedWithCode(255), "-> ASSIGN-RANGE");
     EXPECT_EXIT((void)runtime::CheckedAdd<std::int32_t>(2'147'483'647, 1),

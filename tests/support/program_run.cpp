@@ -46,8 +46,8 @@ std::filesystem::path BuiltProgram(const std::string& name) {
     return std::filesystem::path(bin) / name;
 }
 
-RunResult RunProgram(const std::filesystem::path& program, const std::vector<std::string>& arguments,
-                     const RunOptions& options) {
+RunResult RunProgram(const std::filesystem::path& program,
+                     const std::vector<std::string>& arguments, const RunOptions& options) {
     TempDir capture;
     const auto outPath = capture / "stdout";
     const auto errPath = capture / "stderr";

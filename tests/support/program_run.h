@@ -10,10 +10,10 @@
 namespace testing_support {
 
 struct RunResult {
-    int exitCode = -1;   // the process's exit status; -1 when it did not exit normally
-    int signal = 0;      // the signal that ended it, if one did
-    std::string out;     // everything written to standard output
-    std::string err;     // everything written to standard error
+    int exitCode = -1;  // the process's exit status; -1 when it did not exit normally
+    int signal = 0;     // the signal that ended it, if one did
+    std::string out;    // everything written to standard output
+    std::string err;    // everything written to standard error
 };
 
 struct RunOptions {
