@@ -1,0 +1,66 @@
+#!/bin/bash
+# One full run of Tamblin: prints frames per second, total seconds and peak memory, checks the
+# console's shape and the image's length, and prints the image's SHA-256.
+#   tamblin_bench.sh <path to Tamblin> [work directory, default: a new temporary one]
+# The image is 783 MB; the work directory keeps it for comparison with other runs.
+set -euo pipefail
+
+tamblin=$(realpath "${1:?usage: tamblin_bench.sh <path to Tamblin> [work directory]}")
+work=${2:-$(mktemp -d)}
+mkdir -p "$work"
+cd "$work"
+
+frames=195804000
+expected_size=783216044
+
+start=$(date +%s.%N)
+if [[ -x /usr/bin/time ]]; then
+    /usr/bin/time -f '%M' -o peak_kb.txt "$tamblin" > console.txt
+    peak="$(cat peak_kb.txt) KiB"
+else
+    "$tamblin" > console.txt
+    peak="unavailable (no /usr/bin/time)"
+fi
+end=$(date +%s.%N)
+seconds=$(echo "$end - $start" | bc -l)
+
+failures=0
+check() {  # check <description> <command...>
+    local what=$1
+    shift
+    if "$@"; then
+        echo "ok:   $what"
+    else
+        echo "FAIL: $what"
+        failures=$((failures + 1))
+    fi
+}
+
+size=$(stat -c %s Reference.wav)
+progress_lines=$(tr -cd '\r' < console.txt | wc -c)
+lines_of() { tr '\r' '\n' < console.txt; }
+head_lines=$(head -n 4 console.txt | tr '\n' '|')
+first_line=$(lines_of | sed -n 6p)
+last_line=$(lines_of | tail -n 4 | head -n 1)
+ending=$(tail -c 13 console.txt | tr '\n' 'N')
+estimate='[ 0-9][0-9]+:[0-5][0-9]:[0-5][0-9]'
+first_re="^  0\.0% Done - Estimated Remaining $estimate\$"
+last_re="^ 99\.9% Done - Estimated Remaining $estimate\$"
+banner_re='^\|Reference CD Image Creation for Marrowby V1\.0\|[^|]+\|\|$'
+
+check "image is $expected_size bytes (got $size)" test "$size" -eq "$expected_size"
+check "console starts: empty line, banner, notice, empty line ('$head_lines')" \
+    eval '[[ $head_lines =~ $banner_re ]]'
+check "9,999 progress lines (got $progress_lines)" test "$progress_lines" -eq 9999
+check "first progress line shows 0.0 ('$first_line')" eval '[[ $first_line =~ $first_re ]]'
+check "last progress line shows 99.9 ('$last_line')" eval '[[ $last_line =~ $last_re ]]'
+check "console ends: empty line, Finished!, empty line" test "$ending" = "NNFinished!NN"
+
+sha=$(sha256sum Reference.wav | cut -d' ' -f1)
+echo "frames:            $frames"
+echo "total seconds:     $(printf '%.1f' "$seconds")"
+echo "frames per second: $(echo "$frames / $seconds" | bc)"
+echo "peak memory:       $peak"
+echo "SHA-256:           $sha"
+echo "image:             $work/Reference.wav"
+exit $((failures > 0))
