@@ -11,16 +11,14 @@ namespace {
 
 constexpr int64_t kMaxSectors = 449999;  // 100 minutes less one frame
 
-bool CheckScratch(const Scratch& scratch, int64_t audioSectors, std::string& error) {
-    if (scratch.firstSector < 0 || scratch.sectorCount < 1 ||
-        scratch.firstSector + scratch.sectorCount > audioSectors) {
-        error = "scratch at sector " + std::to_string(scratch.firstSector) +
-                " does not lie inside the audio area";
+bool CheckScratch(const Scratch& scratch, std::string& error) {
+    if (scratch.firstSector < 0 || scratch.sectorCount < 1) {
+        error = "a scratch needs a first sector of 0 or more and at least one sector";
         return false;
     }
     if (!(scratch.byteErrorRate > 0.0 && scratch.byteErrorRate <= 1.0) || scratch.burstBytes < 1 ||
         scratch.burstBytes > kAudioBytes) {
-        error = "scratch needs an error rate in (0, 1] and a burst of 1 to 2352 bytes";
+        error = "a scratch needs an error rate in (0, 1] and a burst of 1 to 2352 bytes";
         return false;
     }
     return true;
@@ -79,24 +77,26 @@ bool Disc::BuildDamage(const DamageSpec& spec, std::string& error) {
     const int64_t audioSectors = AudioSectors();
     const RandomScratches& random = spec.random;
     if (random.count > 0) {
-        if (random.sectorCount < 1 || random.sectorCount > audioSectors || random.count > 10000) {
-            error = "random scratches must be 1 to 10,000 runs no longer than the audio";
+        if (random.sectorCount < 1 || random.count > 10000) {
+            error = "random scratches must be 1 to 10,000 runs of at least one sector";
             return false;
         }
-        const auto places = static_cast<uint64_t>(audioSectors - random.sectorCount + 1);
+        const int64_t length = std::min(random.sectorCount, audioSectors);
+        const auto places = static_cast<uint64_t>(audioSectors - length + 1);
         for (uint32_t i = 0; i < random.count; ++i) {
             const auto first = static_cast<int64_t>(Draw(seed_, Stream::scratchPlace, i) % places);
-            scratches.push_back(
-                Scratch{first, random.sectorCount, random.byteErrorRate, random.burstBytes});
+            scratches.push_back(Scratch{first, length, random.byteErrorRate, random.burstBytes});
         }
     }
     std::vector<int64_t> bounds;
     for (const Scratch& scratch : scratches) {
-        if (!CheckScratch(scratch, audioSectors, error)) {
+        if (!CheckScratch(scratch, error)) {
             return false;
         }
-        bounds.push_back(scratch.firstSector);
-        bounds.push_back(scratch.firstSector + scratch.sectorCount);
+        // Damage past the audio is dropped: a description made for the 74-minute image then
+        // also serves a shorter test image.
+        bounds.push_back(std::min(scratch.firstSector, audioSectors));
+        bounds.push_back(std::min(scratch.firstSector + scratch.sectorCount, audioSectors));
     }
     std::sort(bounds.begin(), bounds.end());
     bounds.erase(std::unique(bounds.begin(), bounds.end()), bounds.end());
@@ -114,14 +114,16 @@ bool Disc::BuildDamage(const DamageSpec& spec, std::string& error) {
             regions_.push_back(region);
         }
     }
-    unreadable_ = spec.unreadable;
-    std::sort(unreadable_.begin(), unreadable_.end());
-    for (const int64_t sector : unreadable_) {
-        if (sector < 0 || sector >= LeadOut()) {
-            error = "unreadable sector " + std::to_string(sector) + " lies outside the disc";
+    for (const int64_t sector : spec.unreadable) {
+        if (sector < 0) {
+            error = "unreadable sector " + std::to_string(sector) + " lies before the disc";
             return false;
         }
+        if (sector < LeadOut()) {
+            unreadable_.push_back(sector);
+        }
     }
+    std::sort(unreadable_.begin(), unreadable_.end());
     return true;
 }
 

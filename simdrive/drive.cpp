@@ -133,9 +133,12 @@ Drive::Outcome Drive::ReadCd(std::span<const uint8_t> cdb, std::span<uint8_t> da
     const uint8_t expectedType = (cdb[1] >> 2) & 0x07;
     // Sync, header and EDC/ECC fields do not exist in CD-DA sectors; drives ignore them.
     const uint8_t fields = cdb[9] & 0x16;
-    if (cdb[10] != 0 || (expectedType != 0 && expectedType != 1) ||
+    if (cdb[10] != 0 || expectedType > 5 ||
         (fields != 0 && !Contains(settings_.readCdForms, fields))) {
         return Outcome{0, true, sense::invalidFieldInCdb};
+    }
+    if (expectedType > 1) {
+        return Outcome{0, true, sense::illegalModeForTrack};  // asks for data sectors
     }
     const uint32_t lba = GetBe32(cdb, 2);
     const uint32_t count = fields == 0 ? 0 : GetBe24(cdb, 6);
