@@ -35,4 +35,7 @@ void WriteBlock(FileChannel& file, std::span<const std::byte> data);
 void SetFilePosition(FileChannel& file, std::int64_t position);
 void CloseFile(FileChannel& file);
 
+// A short description of an OS error number from a channel's result, for messages.
+[[nodiscard]] std::string_view OsErrorText(std::int32_t error);
+
 }  // namespace runtime

@@ -80,4 +80,8 @@ void CloseFile(FileChannel& file) {
     file.handle = invalidHandle;
 }
 
+std::string_view OsErrorText(std::int32_t error) {
+    return std::strerror(error);
+}
+
 }  // namespace runtime
