@@ -1,0 +1,121 @@
+#include "audio/commands.h"
+
+#include "audio/bytes.h"
+
+namespace audio {
+namespace {
+
+constexpr std::uint8_t opReadToc = 0x43;
+constexpr std::uint8_t opReadCapacity = 0x25;
+constexpr std::uint8_t opModeSense6 = 0x1A;
+constexpr std::uint8_t opModeSense10 = 0x5A;
+constexpr std::uint8_t opModeSelect6 = 0x15;
+constexpr std::uint8_t opRezeroUnit = 0x01;
+constexpr std::uint8_t opReadCd = 0xBE;
+constexpr std::uint8_t opVendorReadCdda = 0xD8;
+constexpr std::uint8_t opRead10 = 0x28;
+
+constexpr std::uint8_t capabilitiesPage = 0x2A;
+constexpr std::uint8_t disableBlockDescriptors = 0x08;
+constexpr std::uint8_t readCdAudioSectorsOnly = 0x04;  // expected sector type CD-DA
+constexpr std::uint8_t readCdUserDataC2 = 0x12;
+constexpr std::uint8_t readCdUserDataC2BlockError = 0x14;
+constexpr std::uint8_t vendorD8WithC2 = 0x04;
+
+CommandBlock Block(std::uint8_t length, std::uint8_t operation) {
+    CommandBlock block;
+    block.length = length;
+    block.bytes[0] = operation;
+    return block;
+}
+
+}  // namespace
+
+CommandBlock ReadTocCommand() {
+    CommandBlock block = Block(10, opReadToc);
+    block.bytes[1] = 0x00;  // LBA addresses
+    block.bytes[2] = 0x00;  // format 0: track descriptors
+    block.bytes[6] = 0x00;  // from the first track
+    block.bytes[7] = tocReplyBytes >> 8;
+    block.bytes[8] = tocReplyBytes & 0xFF;
+    return block;
+}
+
+CommandBlock ReadFullTocCommand(FullTocForm form) {
+    CommandBlock block = Block(10, opReadToc);
+    block.bytes[7] = fullTocReplyBytes >> 8;
+    block.bytes[8] = fullTocReplyBytes & 0xFF;
+    if (form == FullTocForm::formatField) {
+        block.bytes[2] = 0x02;
+    } else {
+        block.bytes[9] = 0x80;  // format 2 in the control byte's top bits
+    }
+    return block;
+}
+
+CommandBlock ReadCapacityCommand() {
+    return Block(10, opReadCapacity);
+}
+
+CommandBlock CapabilitiesSense6Command() {
+    CommandBlock block = Block(6, opModeSense6);
+    block.bytes[1] = disableBlockDescriptors;
+    block.bytes[2] = capabilitiesPage;
+    block.bytes[4] = modeSense6ReplyBytes;
+    return block;
+}
+
+CommandBlock CapabilitiesSense10Command() {
+    CommandBlock block = Block(10, opModeSense10);
+    block.bytes[1] = disableBlockDescriptors;
+    block.bytes[2] = capabilitiesPage;
+    block.bytes[7] = 0x00;
+    block.bytes[8] = modeSense10ReplyBytes;
+    return block;
+}
+
+CommandBlock C2DensitySelectCommand() {
+    CommandBlock block = Block(6, opModeSelect6);
+    block.bytes[1] = 0x00;  // page format bit clear
+    block.bytes[4] = c2DensityListBytes;
+    return block;
+}
+
+std::array<std::uint8_t, c2DensityListBytes> C2DensityParameterList() {
+    std::array<std::uint8_t, c2DensityListBytes> list{};
+    list[3] = 0x08;   // header: block descriptor length
+    list[4] = 0x82;   // density: audio with C2 pointers
+    list[10] = 0x0A;  // block length 2,646 (0x000A56)
+    list[11] = 0x56;
+    return list;
+}
+
+CommandBlock RezeroUnitCommand() {
+    return Block(6, opRezeroUnit);
+}
+
+CommandBlock C2ReadCommand(std::int32_t method, std::int64_t sector, std::uint8_t count) {
+    const auto lba = static_cast<std::uint64_t>(sector);
+    if (method == c2VendorD8) {
+        CommandBlock block = Block(12, opVendorReadCdda);
+        PutBe32(block.bytes, 2, lba);
+        block.bytes[9] = count;  // bytes 6..9: sector count
+        block.bytes[10] = vendorD8WithC2;
+        return block;
+    }
+    if (method == c2DensitySwitch) {
+        CommandBlock block = Block(10, opRead10);
+        PutBe32(block.bytes, 2, lba);
+        block.bytes[8] = count;  // bytes 7..8: block count
+        return block;
+    }
+    CommandBlock block = Block(12, opReadCd);
+    block.bytes[1] = readCdAudioSectorsOnly;
+    PutBe32(block.bytes, 2, lba);
+    block.bytes[8] = count;  // bytes 6..8: sector count
+    block.bytes[9] =
+        method == c2ReadCdWithBlockError ? readCdUserDataC2BlockError : readCdUserDataC2;
+    return block;
+}
+
+}  // namespace audio
