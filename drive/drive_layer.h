@@ -1,27 +1,28 @@
-// Start-up of the drive-access layer and the choice of the command path.
+// Start-up and end of the drive-access layer, and the choice of the command path.
 #pragma once
 
-#include <cstdint>
-#include <span>
-
+#include "drive/aspi_proc.h"
+#include "drive/discovery.h"
 #include "drive/drive_record.h"
+#include "drive/native_os.h"
 
 namespace drive {
 
-// Prepares the native layer, loads the manager libraries and creates the shared command
-// state, installing the layer's termination procedure. Runs once, before SelectTransport.
-void StartDriveLayer();
+struct DriveLayerOptions {
+    native::DeviceOs* deviceOs = nullptr;      // null: the platform's own CD devices
+    const char* aspiLibrary = nullptr;         // null: the platform's file name; "": none
+    const char* alternativeLibrary = nullptr;  // likewise
+};
 
-// Chooses the command path: the first manager library, else the alternative one, else the
-// native layer, else none.
-void SelectTransport();
+// Starts the native layer, loads the manager libraries and creates the shared command state;
+// installs the layer's termination procedure (once per process), which runs StopDriveLayer.
+void StartDriveLayer(const DriveLayerOptions& options = {});
 
-// Fills `table` with the CD drives the chosen path reaches; `count` receives how many.
-// Returns 0, or the failing status the path reported.
-std::int32_t DiscoverDrives(std::int32_t& count, std::int32_t capacity,
-                            std::span<DriveRecord> table);
+// The exit steps in reverse start-up order: a command in flight awaited, the buffer and event
+// released, the manager libraries unloaded, the native worker stopped and its devices closed.
+void StopDriveLayer();
 
-// The per-drive settings at the start of a run.
-void ResetDriveSettings(std::span<DriveRecord> drives);
+// Chooses the command path from what start-up made available.
+TransportKind SelectTransport();
 
 }  // namespace drive

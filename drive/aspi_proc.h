@@ -1,0 +1,108 @@
+// The one way every drive command runs: the shared request block and transfer buffer under
+// one lock, sent through the command path chosen at start-up.
+//
+// Running a command (the audio layer does this for READ TOC, READ CD and the others):
+//
+//     drive::CommandSession session;          // holds commandLock until it goes
+//     const drive::CommandResult result = session.Run(drive, command);
+//     ... read session.Data().first(command.transferLength) ...
+//
+// or, when the reply is read at once, CommandCycle(drive, command, reader), which calls
+// reader(result, data) under the lock. Only one command is ever in flight in the process.
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+#include "drive/aspi32.h"
+#include "drive/aspi_contract.h"
+#include "drive/data_direction.h"
+#include "drive/drive_record.h"
+
+namespace drive {
+
+class NativeScsi;
+
+inline constexpr std::uint32_t transferBufferBytes = 196'608;
+
+// --- The command paths ---
+
+enum class TransportKind : std::uint8_t { aspiManager, alternativeManager, native, none };
+
+// What start-up made available; an entry pair with null procedures is a library not loaded.
+struct TransportPaths {
+    ManagerEntries aspi;
+    ManagerEntries alternative;
+    NativeScsi* native = nullptr;  // null or unavailable: no native path
+};
+
+// By preference: the first manager, the alternative one, the native layer, else none.
+[[nodiscard]] TransportKind ChooseTransport(const TransportPaths& paths);
+// Makes the choice the path of every later send.
+TransportKind SelectTransport(const TransportPaths& paths);
+[[nodiscard]] TransportKind ActiveTransport();
+
+// The active path's support word (status in bits 8-15, adapters in bits 0-7); without a path
+// the status is aspi::statusFailedInit.
+[[nodiscard]] std::uint32_t TransportSupportInfo();
+// Hands a request block to the active path and returns its immediate status.
+std::uint32_t TransportSend(void* requestBlock);
+// Waits until the execute request's SRB_Status is no longer pending and returns it; -1 for a
+// null block. A completion event left signalled by an earlier request cannot end the wait early.
+std::int32_t WaitForSrb(aspi::SRB_ExecSCSICmd* block, void* event);
+
+// --- The shared command state ---
+
+// Creates the lock's companions: the transfer buffer and the completion event. False when
+// either could not be had.
+[[nodiscard]] bool CreateCommandState();
+// Awaits a command still in flight, then releases the event and the buffer.
+void ReleaseCommandState();
+
+// --- Commands ---
+
+struct ScsiCommand {
+    std::span<const std::uint8_t> cdb;  // 6, 10 or 12 bytes
+    DataDirection direction = DataDirection::none;
+    std::uint32_t transferLength = 0;       // bytes moved, at most transferBufferBytes
+    std::span<const std::uint8_t> dataOut;  // copied to the buffer's start for data-out
+    std::uint32_t clearDataBytes = 0;       // buffer bytes zeroed before the command
+};
+
+// The drive's answer. Sense fields are filled for a check condition only, from fixed-format
+// sense data: key (byte 2, low nibble), ASC (byte 12), ASCQ (byte 13).
+struct CommandResult {
+    std::uint8_t status = 0;  // aspi::status...: 1 completed, 4 check condition, others failed
+    std::uint8_t targetStatus = 0;
+    std::uint8_t senseKey = 0;
+    std::uint8_t asc = 0;
+    std::uint8_t ascq = 0;
+
+    [[nodiscard]] bool Succeeded() const { return status == aspi::statusCompleted; }
+};
+
+// Holds commandLock for its lifetime; the transfer buffer is the caller's meanwhile.
+class CommandSession {
+public:
+    CommandSession();
+    ~CommandSession();
+    CommandSession(const CommandSession&) = delete;
+    CommandSession& operator=(const CommandSession&) = delete;
+
+    // Sends one command and waits for its end, whatever the path.
+    [[nodiscard]] CommandResult Run(const DriveRecord& drive, const ScsiCommand& command);
+    // The whole transfer buffer: data-in replies start at its first byte.
+    [[nodiscard]] std::span<std::uint8_t, transferBufferBytes> Data();
+};
+
+template <typename ReadReply>
+CommandResult CommandCycle(const DriveRecord& drive, const ScsiCommand& command,
+                           ReadReply&& readReply) {
+    CommandSession session;
+    const CommandResult result = session.Run(drive, command);
+    std::span<const std::uint8_t> data = session.Data().first(command.transferLength);
+    readReply(result, data);
+    return result;
+}
+
+}  // namespace drive

@@ -1,0 +1,212 @@
+// The native command path's OS operations on Linux: CD devices from sysfs, commands through
+// the SCSI generic interface (SG_IO).
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <scsi/scsi.h>
+#include <scsi/sg.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <charconv>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "drive/native_os.h"
+
+namespace drive::native {
+namespace {
+
+namespace fs = std::filesystem;
+
+const fs::path scsiDevices = "/sys/bus/scsi/devices";
+constexpr int scsiGenericMajor = 21;
+constexpr std::uint8_t driverSense = 0x08;  // low nibble of driver_status: sense data follows
+
+struct Listed {
+    std::array<long, 4> hctl{};
+    std::string node;
+};
+
+// "host:channel:target:lun" of a sysfs SCSI device entry.
+bool ParseAddress(const std::string& name, std::array<long, 4>& hctl) {
+    const char* at = name.data();
+    const char* end = at + name.size();
+    for (std::size_t i = 0; i < hctl.size(); ++i) {
+        const auto [next, error] = std::from_chars(at, end, hctl[i]);
+        if (error != std::errc{} || (i < 3 && (next == end || *next != ':'))) {
+            return false;
+        }
+        at = i < 3 ? next + 1 : next;
+    }
+    return at == end;
+}
+
+bool IsCdDevice(const fs::path& entry) {
+    std::ifstream typeFile(entry / "type");
+    int type = -1;
+    return static_cast<bool>(typeFile >> type) && type == 5;
+}
+
+// The first node named in a device's sub-folder ("scsi_generic" or "block").
+std::string NodeIn(const fs::path& folder) {
+    std::error_code error;
+    for (const auto& node : fs::directory_iterator(folder, error)) {
+        return "/dev/" + node.path().filename().string();
+    }
+    return {};
+}
+
+// The generic node takes every command; the block node's filter lets only a few through.
+std::string PreferredNode(const fs::path& entry) {
+    std::string node = NodeIn(entry / "scsi_generic");
+    return node.empty() ? NodeIn(entry / "block") : node;
+}
+
+class LinuxDevices final : public DeviceOs {
+public:
+    std::size_t ListCdDevices(std::span<CdDevice> devices) override {
+        std::vector<Listed> found;
+        std::error_code error;
+        for (const auto& entry : fs::directory_iterator(scsiDevices, error)) {
+            Listed listed;
+            if (!ParseAddress(entry.path().filename().string(), listed.hctl) ||
+                !IsCdDevice(entry.path())) {
+                continue;
+            }
+            listed.node = PreferredNode(entry.path());
+            if (!listed.node.empty()) {
+                found.push_back(std::move(listed));
+            }
+        }
+        std::sort(found.begin(), found.end(),
+                  [](const Listed& a, const Listed& b) { return a.hctl < b.hctl; });
+        const std::size_t count = std::min(found.size(), devices.size());
+        for (std::size_t i = 0; i < count; ++i) {
+            devices[i] = {};
+            const std::size_t length = std::min(found[i].node.size(), devices[i].path.size() - 1);
+            std::memcpy(devices[i].path.data(), found[i].node.data(), length);
+        }
+        return count;
+    }
+
+    // Non-blocking, so that a drive without a disc still opens.
+    OpenResult Open(const char* path) override {
+        OpenResult result;
+        result.handle = open(path, O_RDWR | O_NONBLOCK | O_CLOEXEC);
+        if (result.handle < 0) {
+            result.access = Access::readOnly;
+            result.handle = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        }
+        if (result.handle < 0) {
+            result.error = errno;
+            result.handle = invalidDevice;
+        }
+        return result;
+    }
+
+    std::optional<ScsiAddress> QueryAddress(DeviceHandle device) override {
+        struct {
+            int devId;
+            int hostUniqueId;
+        } idLun{};
+        if (ioctl(static_cast<int>(device), SCSI_IOCTL_GET_IDLUN, &idLun) < 0) {
+            return std::nullopt;
+        }
+        const auto bits = static_cast<std::uint32_t>(idLun.devId);
+        ScsiAddress address;
+        address.target = static_cast<std::int32_t>(bits & 0xFF);
+        address.lun = static_cast<std::int32_t>((bits >> 8) & 0xFF);
+        address.adapter = static_cast<std::int32_t>((bits >> 24) & 0xFF);
+        return address;
+    }
+
+    // The generic driver reports the limit in bytes, the block driver in 512-byte sectors.
+    std::optional<Capabilities> QueryCapabilities(DeviceHandle device) override {
+        const int descriptor = static_cast<int>(device);
+        struct stat status {};
+        if (fstat(descriptor, &status) < 0) {
+            return std::nullopt;
+        }
+        Capabilities capabilities;
+        if (S_ISCHR(status.st_mode) && major(status.st_rdev) == scsiGenericMajor) {
+            int bytes = 0;
+            if (ioctl(descriptor, BLKSECTGET, &bytes) < 0) {
+                return std::nullopt;
+            }
+            capabilities.maximumTransferLength = static_cast<std::uint32_t>(bytes);
+        } else {
+            unsigned short sectors = 0;
+            if (ioctl(descriptor, BLKSECTGET, &sectors) < 0) {
+                return std::nullopt;
+            }
+            capabilities.maximumTransferLength = sectors * 512U;
+        }
+        return capabilities;
+    }
+
+    PassThroughReply PassThrough(DeviceHandle device, PassThroughRequest& request) override {
+        sg_io_hdr_t header{};
+        header.interface_id = 'S';
+        header.dxfer_direction = Direction(request);
+        header.cmd_len = request.cdbLength;
+        header.mx_sb_len = request.senseLength;
+        header.dxfer_len = request.length;
+        header.dxferp = request.data;
+        header.cmdp = request.cdb.data();
+        header.sbp = request.sense.data();
+        header.timeout = static_cast<unsigned int>(request.timeout.count());
+        PassThroughReply reply;
+        if (ioctl(static_cast<int>(device), SG_IO, &header) < 0) {
+            return reply;
+        }
+        reply.scsiStatus = header.status;
+        const bool senseFollows =
+            (header.driver_status & 0x0F) == driverSense && header.sb_len_wr > 0;
+        if (reply.scsiStatus == 0 && senseFollows) {
+            reply.scsiStatus = 0x02;  // some drivers flag the sense but leave the status clear
+        }
+        const bool pathFailed =
+            header.host_status != 0 || ((header.driver_status & 0x0F) != 0 && !senseFollows);
+        reply.delivered = reply.scsiStatus != 0 || !pathFailed;
+        return reply;
+    }
+
+    void Close(DeviceHandle device) override { close(static_cast<int>(device)); }
+
+    void ReportOpenFailure(const char* path, int error) override {
+        std::fprintf(stderr, "Cannot open the CD drive %s: %s\n", path, std::strerror(error));
+    }
+
+    void ReportReadOnly(const char* path) override {
+        std::fprintf(stderr,
+                     "The CD drive %s could be opened for reading only; it may refuse some read "
+                     "commands.\n",
+                     path);
+    }
+
+private:
+    static int Direction(const PassThroughRequest& request) {
+        if (request.length == 0) {
+            return SG_DXFER_NONE;
+        }
+        return request.direction == DataDirection::in ? SG_DXFER_FROM_DEV : SG_DXFER_TO_DEV;
+    }
+};
+
+}  // namespace
+
+DeviceOs& PlatformDeviceOs() {
+    static LinuxDevices devices;
+    return devices;
+}
+
+}  // namespace drive::native
