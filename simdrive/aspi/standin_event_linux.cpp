@@ -1,0 +1,18 @@
+// On Linux the event is an eventfd descriptor: writing 1 signals it.
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+
+#include "standin_event.h"
+
+namespace standin {
+
+void SignalEvent(void* event) {
+    const std::uint64_t one = 1;
+    const int descriptor = static_cast<int>(reinterpret_cast<std::intptr_t>(event));
+    while (write(descriptor, &one, sizeof one) < 0 && errno == EINTR) {
+    }
+}
+
+}  // namespace standin
