@@ -1,9 +1,68 @@
 #include "audio/toc.h"
 
-namespace audio {
+#include <optional>
 
-std::int32_t ReadToc(std::span<TocEntry>, std::int32_t&, std::int32_t&, drive::DriveRecord&) {
-    return 0;
+#include "audio/commands.h"
+#include "audio/drive_command.h"
+#include "audio/toc_decode.h"
+#include "drive/aspi_proc.h"
+#include "runtime/error.h"
+
+namespace audio {
+std::int32_t ReadToc(std::span<TocEntry> table, std::int32_t& lastTrack, std::int32_t& firstTrack,
+                     drive::DriveRecord& drive) {
+    const CommandBlock block = ReadTocCommand();
+    std::int32_t trackCount = 0;
+    const drive::CommandResult result = drive::CommandCycle(
+        drive, ReplyCommand(block, tocReplyBytes),
+        [&](const drive::CommandResult& answer, std::span<const std::uint8_t> reply) {
+            if (answer.Succeeded()) {
+                trackCount = DecodeToc(std::as_bytes(reply), table, lastTrack, firstTrack);
+            }
+        });
+    if (!result.Succeeded()) {
+        return 0;
+    }
+    // A lead-out the drive could not put into 100 minutes reads as 0; the capacity knows
+    // better. When even that fails, the table's own lead-out stays.
+    std::int64_t sectorCount = 0;
+    if (LeadOutImplausible(table, trackCount) && ReadCapacity(sectorCount, drive)) {
+        table[static_cast<std::size_t>(trackCount)].startSector = sectorCount;
+    }
+    ReadSessions(table, trackCount, drive);
+    return trackCount;
+}
+
+bool ReadCapacity(std::int64_t& sectorCount, drive::DriveRecord& drive) {
+    const CommandBlock block = ReadCapacityCommand();
+    const drive::CommandResult result =
+        drive::CommandCycle(drive, ReplyCommand(block, capacityReplyBytes),
+                            [&](const drive::CommandResult&, std::span<const std::uint8_t> reply) {
+                                sectorCount = DecodeCapacity(std::as_bytes(reply));
+                            });
+    return result.Succeeded();
+}
+
+void ReadSessions(std::span<TocEntry> table, std::int32_t trackCount, drive::DriveRecord& drive) {
+    runtime::CheckIndex(static_cast<std::size_t>(trackCount), table.size());
+    const auto entries = table.first(static_cast<std::size_t>(trackCount) + 1);
+    // Older drives take the full-TOC format in the control byte only.
+    for (const FullTocForm form : {FullTocForm::formatField, FullTocForm::controlByte}) {
+        const CommandBlock block = ReadFullTocCommand(form);
+        bool decoded = false;
+        (void)drive::CommandCycle(
+            drive, ReplyCommand(block, fullTocReplyBytes),
+            [&](const drive::CommandResult& answer, std::span<const std::uint8_t> reply) {
+                if (answer.Succeeded()) {
+                    DecodeSessions(std::as_bytes(reply), drive.rawTocBcd, entries);
+                    decoded = true;
+                }
+            });
+        if (decoded) {
+            return;
+        }
+    }
+    DecodeSessions(std::nullopt, drive.rawTocBcd, entries);
 }
 
 }  // namespace audio
