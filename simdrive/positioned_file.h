@@ -6,27 +6,41 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <utility>
 
 namespace simdrive {
+
+// An open file descriptor, closed when the owner goes.
+class FileHandle {
+public:
+    FileHandle() = default;
+    explicit FileHandle(int descriptor) : descriptor_(descriptor) {}
+    FileHandle(FileHandle&& other) noexcept;
+    FileHandle& operator=(FileHandle&& other) noexcept;
+    FileHandle(const FileHandle&) = delete;
+    FileHandle& operator=(const FileHandle&) = delete;
+    ~FileHandle() { (void)Close(); }
+
+    [[nodiscard]] int Get() const { return descriptor_; }
+    // Closes the descriptor; false when closing reported an error.
+    [[nodiscard]] bool Close();
+
+private:
+    int descriptor_ = -1;
+};
 
 class PositionedFile {
 public:
     // Opens an existing file for reading; on failure returns nothing and fills `error`.
     [[nodiscard]] static std::optional<PositionedFile> Open(const std::string& path,
                                                             std::string& error);
-    PositionedFile(PositionedFile&& other) noexcept;
-    PositionedFile& operator=(PositionedFile&& other) noexcept;
-    PositionedFile(const PositionedFile&) = delete;
-    PositionedFile& operator=(const PositionedFile&) = delete;
-    ~PositionedFile();
-
     [[nodiscard]] uint64_t Size() const { return size_; }
     // Reads exactly out.size() bytes at `position`; false on an I/O error or a short file.
     [[nodiscard]] bool ReadAt(uint64_t position, std::span<uint8_t> out) const;
 
 private:
-    PositionedFile(int handle, uint64_t size) : handle_(handle), size_(size) {}
-    int handle_ = -1;
+    PositionedFile(FileHandle handle, uint64_t size) : handle_(std::move(handle)), size_(size) {}
+    FileHandle handle_;
     uint64_t size_ = 0;
 };
 
@@ -34,20 +48,13 @@ class SequentialWriter {
 public:
     [[nodiscard]] static std::optional<SequentialWriter> Create(const std::string& path,
                                                                 std::string& error);
-    SequentialWriter(SequentialWriter&& other) noexcept;
-    SequentialWriter& operator=(SequentialWriter&& other) noexcept;
-    SequentialWriter(const SequentialWriter&) = delete;
-    SequentialWriter& operator=(const SequentialWriter&) = delete;
-    ~SequentialWriter();
-
     [[nodiscard]] bool Write(std::span<const uint8_t> bytes);
-    [[nodiscard]] bool WriteAt(uint64_t position, std::span<const uint8_t> bytes);
     // Flushes and closes; false when any step failed.
-    [[nodiscard]] bool Close();
+    [[nodiscard]] bool Close() { return handle_.Close(); }
 
 private:
-    explicit SequentialWriter(int handle) : handle_(handle) {}
-    int handle_ = -1;
+    explicit SequentialWriter(FileHandle handle) : handle_(std::move(handle)) {}
+    FileHandle handle_;
 };
 
 void RemoveFile(const std::string& path);

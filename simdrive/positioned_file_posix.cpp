@@ -1,5 +1,3 @@
-#include "simdrive/positioned_file.h"
-
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -7,6 +5,8 @@
 #include <cerrno>
 #include <cstring>
 #include <utility>
+
+#include "simdrive/positioned_file.h"
 
 namespace simdrive {
 
@@ -16,121 +16,79 @@ std::string Describe(const char* what, const std::string& path) {
     return std::string(what) + " '" + path + "': " + std::strerror(errno);
 }
 
+// Repeats a partial transfer until `size` bytes have moved; EINTR retries, an error or end of
+// file fails.
+template <typename Transfer>
+bool MoveAll(size_t size, Transfer transfer) {
+    size_t done = 0;
+    while (done < size) {
+        const ssize_t moved = transfer(done);
+        if (moved < 0 && errno == EINTR) {
+            continue;
+        }
+        if (moved <= 0) {
+            return false;
+        }
+        done += static_cast<size_t>(moved);
+    }
+    return true;
+}
+
 }  // namespace
 
+FileHandle::FileHandle(FileHandle&& other) noexcept
+    : descriptor_(std::exchange(other.descriptor_, -1)) {}
+
+FileHandle& FileHandle::operator=(FileHandle&& other) noexcept {
+    if (this != &other) {
+        (void)Close();
+        descriptor_ = std::exchange(other.descriptor_, -1);
+    }
+    return *this;
+}
+
+bool FileHandle::Close() {
+    if (descriptor_ < 0) {
+        return true;
+    }
+    return ::close(std::exchange(descriptor_, -1)) == 0;
+}
+
 std::optional<PositionedFile> PositionedFile::Open(const std::string& path, std::string& error) {
-    const int handle = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (handle < 0) {
+    FileHandle handle(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (handle.Get() < 0) {
         error = Describe("cannot open", path);
         return std::nullopt;
     }
     struct stat info {};
-    if (::fstat(handle, &info) != 0) {
+    if (::fstat(handle.Get(), &info) != 0) {
         error = Describe("cannot inspect", path);
-        ::close(handle);
         return std::nullopt;
     }
-    return PositionedFile(handle, static_cast<uint64_t>(info.st_size));
-}
-
-PositionedFile::PositionedFile(PositionedFile&& other) noexcept
-    : handle_(std::exchange(other.handle_, -1)), size_(other.size_) {}
-
-PositionedFile& PositionedFile::operator=(PositionedFile&& other) noexcept {
-    if (this != &other) {
-        if (handle_ >= 0) {
-            ::close(handle_);
-        }
-        handle_ = std::exchange(other.handle_, -1);
-        size_ = other.size_;
-    }
-    return *this;
-}
-
-PositionedFile::~PositionedFile() {
-    if (handle_ >= 0) {
-        ::close(handle_);
-    }
+    return PositionedFile(std::move(handle), static_cast<uint64_t>(info.st_size));
 }
 
 bool PositionedFile::ReadAt(uint64_t position, std::span<uint8_t> out) const {
-    size_t done = 0;
-    while (done < out.size()) {
-        const ssize_t got = ::pread(handle_, out.data() + done, out.size() - done,
-                                    static_cast<off_t>(position + done));
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got <= 0) {
-            return false;
-        }
-        done += static_cast<size_t>(got);
-    }
-    return true;
+    return MoveAll(out.size(), [&](size_t done) {
+        return ::pread(handle_.Get(), out.data() + done, out.size() - done,
+                       static_cast<off_t>(position + done));
+    });
 }
 
 std::optional<SequentialWriter> SequentialWriter::Create(const std::string& path,
                                                          std::string& error) {
-    const int handle = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (handle < 0) {
+    FileHandle handle(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    if (handle.Get() < 0) {
         error = Describe("cannot create", path);
         return std::nullopt;
     }
-    return SequentialWriter(handle);
-}
-
-SequentialWriter::SequentialWriter(SequentialWriter&& other) noexcept
-    : handle_(std::exchange(other.handle_, -1)) {}
-
-SequentialWriter& SequentialWriter::operator=(SequentialWriter&& other) noexcept {
-    if (this != &other) {
-        (void)Close();
-        handle_ = std::exchange(other.handle_, -1);
-    }
-    return *this;
-}
-
-SequentialWriter::~SequentialWriter() {
-    (void)Close();
+    return SequentialWriter(std::move(handle));
 }
 
 bool SequentialWriter::Write(std::span<const uint8_t> bytes) {
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t put = ::write(handle_, bytes.data() + done, bytes.size() - done);
-        if (put < 0 && errno == EINTR) {
-            continue;
-        }
-        if (put <= 0) {
-            return false;
-        }
-        done += static_cast<size_t>(put);
-    }
-    return true;
-}
-
-bool SequentialWriter::WriteAt(uint64_t position, std::span<const uint8_t> bytes) {
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t put = ::pwrite(handle_, bytes.data() + done, bytes.size() - done,
-                                     static_cast<off_t>(position + done));
-        if (put < 0 && errno == EINTR) {
-            continue;
-        }
-        if (put <= 0) {
-            return false;
-        }
-        done += static_cast<size_t>(put);
-    }
-    return true;
-}
-
-bool SequentialWriter::Close() {
-    if (handle_ < 0) {
-        return true;
-    }
-    const int handle = std::exchange(handle_, -1);
-    return ::close(handle) == 0;
+    return MoveAll(bytes.size(), [&](size_t done) {
+        return ::write(handle_.Get(), bytes.data() + done, bytes.size() - done);
+    });
 }
 
 void RemoveFile(const std::string& path) {
