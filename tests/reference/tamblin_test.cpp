@@ -183,21 +183,6 @@ bool IsWriteFailureReport(std::string_view text) {
            AllDigits(text.substr(start.size(), text.size() - start.size() - end.size()));
 }
 
-TEST(ConsoleMatchers, RecogniseTheShapesTheyCheck) {
-    EXPECT_EQ(AfterBanner("\nReference CD Image Creation for Marrowby V1.0\nc\n\nrest"), "rest");
-    EXPECT_FALSE(AfterBanner("\nReference CD Image Creation for Marrowby V1.0\n\n\nrest"));
-    EXPECT_FALSE(AfterBanner("Reference CD Image Creation for Marrowby V1.0\nc\n\n"));
-    EXPECT_TRUE(IsEstimate(" 0:00:00"));
-    EXPECT_TRUE(IsEstimate("123:59:09"));
-    EXPECT_FALSE(IsEstimate("0:00:00"));
-    EXPECT_FALSE(IsEstimate(" 0:60:00"));
-    EXPECT_FALSE(IsEstimate(" 0:0:00"));
-    EXPECT_TRUE(IsWriteFailureReport(
-        "\nCannot write file! Reference.wav is incomplete (system error 28).\n"));
-    EXPECT_FALSE(IsWriteFailureReport(
-        "\nCannot write file! Reference.wav is incomplete (system error ).\n"));
-}
-
 TEST(TamblinProgram, UncreatableFileFailsAtOnce) {
     const TempDir dir;
     std::filesystem::create_directory(dir / "Reference.wav");
