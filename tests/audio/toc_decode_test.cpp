@@ -126,7 +126,6 @@ TEST(LeadOutPlausibility, BeforeTheLastTrackOrBeyondAnyDiscIsImplausible) {
     table[2].startSector = 0x100000;
     EXPECT_TRUE(audio::LeadOutImplausible(table, 2));
     table[1].startSector = 0;  // a single-track disc whose lead-out read as 0 still ends there
-    table[1].startSector = 0;
     EXPECT_FALSE(audio::LeadOutImplausible(table, 1));
 }
 
