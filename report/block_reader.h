@@ -1,0 +1,34 @@
+// Positioned reads of a file region for the comparison: whole blocks, read straight into the
+// caller's buffer, with silence (zeros) wherever the request leaves the region.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <span>
+#include <string>
+
+namespace report {
+
+class RegionReader {
+public:
+    // The region [start, start + length) of the file; IsOpen() tells whether it opened.
+    RegionReader(const std::string& path, std::uint64_t start, std::uint64_t length);
+
+    [[nodiscard]] bool IsOpen() const { return file_ != nullptr; }
+    [[nodiscard]] std::uint64_t Length() const { return length_; }
+    // Fills `out` with region bytes from `position` on (which may be negative or run past
+    // the end: those bytes read as zeros). False on a read error.
+    [[nodiscard]] bool Read(std::int64_t position, std::span<std::uint8_t> out);
+
+private:
+    struct Closer {
+        void operator()(std::FILE* file) const { std::fclose(file); }
+    };
+    std::unique_ptr<std::FILE, Closer> file_;
+    std::uint64_t start_;
+    std::uint64_t length_;
+    std::int64_t next_ = -1;  // file offset after the last read, to skip needless seeks
+};
+
+}  // namespace report

@@ -1,0 +1,139 @@
+#include "report/c2report.h"
+
+#include <filesystem>
+#include <fstream>
+
+#include "report/alignment.h"
+#include "report/block_reader.h"
+#include "report/cd_format.h"
+#include "report/comparison.h"
+#include "report/summary.h"
+#include "report/svg_chart.h"
+#include "report/wav_input.h"
+
+namespace report {
+namespace {
+
+const char* const kUsage = "Usage : c2report <Reference.wav> <drive>.wav <drive>.c2";
+
+// "<folder>/<name>.wav" -> "<folder>/<name>.report<suffix>".
+std::string OutputPath(const std::string& wavPath, const std::string& suffix) {
+    std::filesystem::path path(wavPath);
+    path.replace_extension();
+    return path.string() + ".report" + suffix;
+}
+
+template <typename Writer>
+bool WriteFile(const std::string& path, Writer&& write) {
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    if (!file) {
+        return false;
+    }
+    write(file);
+    file.flush();
+    return static_cast<bool>(file);
+}
+
+struct Inputs {
+    WavLayout reference, drive;
+    std::uint64_t c2Bytes = 0;
+    std::int64_t sectors = 0;
+};
+
+// Checks what can be checked before reading any audio; returns the failure's sentence.
+std::string CheckInputs(const std::vector<std::string>& args, Inputs& in, std::ostream& out) {
+    std::string error;
+    const auto reference = OpenCdWav(args[0], error);
+    if (!reference) {
+        return error;
+    }
+    const auto drive = OpenCdWav(args[1], error);
+    if (!drive) {
+        return error;
+    }
+    const auto c2Bytes = FileSize(args[2]);
+    if (!c2Bytes || !RegionReader(args[2], 0, 0).IsOpen()) {
+        return "Cannot open \"" + args[2] + "\".";
+    }
+    for (const WavLayout* layout : {&*reference, &*drive}) {
+        if (!layout->note.empty()) {
+            out << "Note: " << layout->note << '\n';
+        }
+    }
+    if (drive->dataBytes % kSectorBytes != 0) {
+        return "\"" + args[1] +
+               "\" does not hold whole sectors: " + std::to_string(drive->dataBytes) +
+               " bytes of audio is not a multiple of 2,352.";
+    }
+    const auto sectors = static_cast<std::int64_t>(drive->dataBytes / kSectorBytes);
+    if (*c2Bytes != static_cast<std::uint64_t>(sectors * kC2Bytes)) {
+        return "\"" + args[2] + "\" holds " + std::to_string(*c2Bytes) + " bytes; " +
+               std::to_string(sectors) + " sectors of audio need 294 per sector, " +
+               std::to_string(sectors * kC2Bytes) + ".";
+    }
+    if (drive->dataBytes != reference->dataBytes) {
+        return "The files have different lengths: \"" + args[1] + "\" holds " +
+               std::to_string(drive->dataBytes) + " bytes of audio, \"" + args[0] + "\" " +
+               std::to_string(reference->dataBytes) + ".";
+    }
+    in = Inputs{*reference, *drive, *c2Bytes, sectors};
+    return {};
+}
+
+}  // namespace
+
+int RunC2Report(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    if (args.size() != 3) {
+        err << kUsage << '\n';
+        return kExitBadInput;
+    }
+    Inputs in;
+    if (const std::string failure = CheckInputs(args, in, out); !failure.empty()) {
+        err << failure << '\n';
+        return kExitBadInput;
+    }
+    RegionReader reference(args[0], in.reference.dataStart, in.reference.dataBytes);
+    RegionReader drive(args[1], in.drive.dataStart, in.drive.dataBytes);
+    RegionReader c2(args[2], 0, in.c2Bytes);
+    if (!reference.IsOpen() || !drive.IsOpen() || !c2.IsOpen()) {
+        err << "Cannot open the input files.\n";
+        return kExitBadInput;
+    }
+    Verdict verdict{args[0], args[1], args[2], FindReadOffset(reference, drive), in.sectors, 0,
+                    {},      {},      {}};
+    if (!verdict.alignment.found) {
+        err << verdict.alignment.failure << '\n';
+        return kExitBadInput;
+    }
+    verdict.framesOutsideReference = std::abs(verdict.alignment.offsetFrames);
+    const ComparisonFiles files{
+        &reference, &drive, &c2, verdict.alignment.offsetFrames, verdict.alignment.channelsSwapped,
+        in.sectors};
+    if (!ComparePass(files, {}, true, verdict.literal)) {
+        err << "Cannot read the input files.\n";
+        return kExitIoError;
+    }
+    verdict.best = BestShift(verdict.literal.shifts);
+    if (!(verdict.best.shift == C2Shift{})) {
+        verdict.moved.emplace();
+        if (!ComparePass(files, verdict.best.shift, false, *verdict.moved)) {
+            err << "Cannot read the input files.\n";
+            return kExitIoError;
+        }
+    }
+    WriteSummary(verdict, out);
+    const std::string csvPath = OutputPath(args[1], ".csv");
+    const std::string svgPath = OutputPath(args[1], ".svg");
+    const std::string title = "C2 report: " + std::filesystem::path(args[1]).stem().string() +
+                              ", read offset " + SignedNumber(verdict.alignment.offsetFrames) +
+                              " samples";
+    if (!WriteFile(csvPath, [&](std::ostream& s) { WriteSectorTable(verdict, s); }) ||
+        !WriteFile(svgPath, [&](std::ostream& s) { WriteChart(verdict, title, s); })) {
+        err << "Cannot write \"" << csvPath << "\" or \"" << svgPath << "\".\n";
+        return kExitIoError;
+    }
+    out << "Per-sector table:    " << csvPath << '\n' << "Chart:               " << svgPath << '\n';
+    return kExitOk;
+}
+
+}  // namespace report

@@ -1,0 +1,238 @@
+#include "report/comparison.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+
+#include "report/bit_counts.h"
+#include "report/cd_format.h"
+#include "report/text.h"
+
+namespace report {
+namespace {
+
+constexpr std::int64_t kBlockSectors = 512;
+// Pointer sectors kept on either side of a block, for shifts of up to 2 sectors and 16 bytes.
+constexpr std::int64_t kMarginSectors = 3;
+constexpr std::int64_t kPadBytes = 32;
+constexpr std::int64_t kSectorBits = kSectorBytes;  // one pointer bit per audio byte
+constexpr std::int64_t kMaskWords = (kC2Bytes + 7) / 8;
+
+// Swaps left and right in every frame, for a drive that delivers them the other way round.
+void SwapFrames(std::span<std::uint8_t> audio) {
+    for (std::size_t i = 0; i + 4 <= audio.size(); i += 4) {
+        std::swap(audio[i], audio[i + 2]);
+        std::swap(audio[i + 1], audio[i + 3]);
+    }
+}
+
+bool AllZero(const std::uint8_t* bytes, std::int64_t count) {
+    return std::all_of(bytes, bytes + count, [](std::uint8_t b) { return b == 0; });
+}
+
+// The 294 pointer bytes that start at bit `position` of `stream`.
+const std::uint8_t* FlagsAt(const std::uint8_t* stream, std::int64_t position,
+                            std::array<std::uint8_t, kC2Bytes>& scratch) {
+    const std::uint8_t* p = stream + (position >> 3);
+    const int shift = static_cast<int>(position & 7);
+    if (shift == 0) {
+        return p;
+    }
+    for (std::int64_t k = 0; k < kC2Bytes; ++k) {
+        scratch[k] = static_cast<std::uint8_t>(p[k] << shift | p[k + 1] >> (8 - shift));
+    }
+    return scratch.data();
+}
+
+// Counts one sector; `wrongMask` receives one bit per wrong byte (pointer order).
+SectorCounts CountSector(const std::uint8_t* audio, const std::uint8_t* expected,
+                         const std::uint8_t* flags, std::uint8_t* wrongMask) {
+    int wrongBytes = 0, flaggedBytes = 0, detectedBytes = 0;
+    int wrongSamples = 0, flaggedSamples = 0, detectedSamples = 0;
+    const bool same = std::memcmp(audio, expected, kSectorBytes) == 0;
+    if (same && AllZero(flags, kC2Bytes)) {
+        return SectorCounts{};  // the common case: a clean sector, nothing flagged
+    }
+    for (std::int64_t k = 0; k < kC2Bytes; ++k) {
+        const std::uint8_t wrong =
+            same ? 0 : WrongByteMask(LoadLe64(audio + 8 * k) ^ LoadLe64(expected + 8 * k));
+        const std::uint8_t flag = flags[k];
+        wrongMask[k] = wrong;
+        if ((wrong | flag) == 0) {
+            continue;
+        }
+        wrongBytes += Count(wrong);
+        flaggedBytes += Count(flag);
+        detectedBytes += Count(wrong & flag);
+        const std::uint8_t wrongSample = SampleMask(wrong);
+        const std::uint8_t flagSample = SampleMask(flag);
+        wrongSamples += Count(wrongSample);
+        flaggedSamples += Count(flagSample);
+        detectedSamples += Count(wrongSample & flagSample);
+    }
+    auto narrow = [](int v) { return static_cast<std::uint16_t>(v); };
+    return SectorCounts{narrow(wrongBytes),
+                        narrow(flaggedBytes),
+                        narrow(detectedBytes),
+                        narrow(wrongSamples),
+                        narrow(flaggedSamples),
+                        narrow(detectedSamples),
+                        false};
+}
+
+// Adds, for every candidate shift, the wrong bytes of one sector whose moved flag is set.
+void ScoreSector(const std::uint8_t* wrongMask, const std::uint8_t* stream, std::int64_t start,
+                 std::vector<ShiftScore>& scores) {
+    std::array<std::uint64_t, kMaskWords> words{};
+    for (std::int64_t j = 0; j < kMaskWords; ++j) {
+        words[j] = LoadBits(wrongMask, 64 * j);  // the mask's tail beyond 294 bytes is zero
+    }
+    for (ShiftScore& score : scores) {
+        const std::int64_t from = start + score.shift.Bits();
+        std::uint64_t detected = 0;
+        for (std::int64_t j = 0; j < kMaskWords; ++j) {
+            detected += Count(words[j] & LoadBits(stream, from + 64 * j));
+        }
+        score.bytes.detected += detected;
+    }
+}
+
+void Add(Tally& tally, std::uint64_t wrong, std::uint64_t flagged, std::uint64_t detected) {
+    tally.wrong += wrong;
+    tally.flagged += flagged;
+    tally.detected += detected;
+}
+
+// Set bits of the pointer file's stream in [from, to).
+bool CountStreamBits(RegionReader& c2, std::int64_t from, std::int64_t to, std::uint64_t& count) {
+    count = 0;
+    if (to <= from) {
+        return true;
+    }
+    const std::int64_t firstByte = from >> 3;
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(((to + 7) >> 3) - firstByte));
+    if (!c2.Read(firstByte, bytes)) {
+        return false;
+    }
+    for (std::int64_t bit = from; bit < to; ++bit) {
+        const std::int64_t local = bit - firstByte * 8;
+        count += (bytes[local >> 3] >> (7 - (local & 7))) & 1;
+    }
+    return true;
+}
+
+}  // namespace
+
+std::int64_t C2Shift::Bits() const {
+    return sectors * kSectorBits + bytes;
+}
+
+std::string C2Shift::Describe() const {
+    if (sectors == 0 && bytes == 0) {
+        return "as delivered";
+    }
+    if (bytes == 0) {
+        const bool one = sectors == 1 || sectors == -1;
+        return "moved " + SignedNumber(sectors) + (one ? " sector" : " sectors") + " (pointers " +
+               std::to_string(sectors > 0 ? sectors : -sectors) + (one ? " sector " : " sectors ") +
+               (sectors > 0 ? "late)" : "early)");
+    }
+    return "moved " + SignedNumber(bytes) + (bytes == 1 || bytes == -1 ? " byte" : " bytes");
+}
+
+std::vector<C2Shift> CandidateShifts() {
+    std::vector<C2Shift> shifts{{0, 0}};
+    for (const std::int32_t sectors : {-2, -1, 1, 2}) {
+        shifts.push_back({sectors, 0});
+    }
+    for (std::int32_t bytes = 1; bytes <= 16; ++bytes) {
+        shifts.push_back({0, -bytes});
+        shifts.push_back({0, bytes});
+    }
+    return shifts;
+}
+
+bool ComparePass(const ComparisonFiles& files, C2Shift shift, bool scoreShifts,
+                 PassResult& result) {
+    result = PassResult{};
+    result.sectors.assign(static_cast<std::size_t>(files.sectors), SectorCounts{});
+    if (scoreShifts) {
+        for (const C2Shift& candidate : CandidateShifts()) {
+            result.shifts.push_back({candidate, {}});
+        }
+    }
+    std::vector<std::uint8_t> audio(kBlockSectors * kSectorBytes);
+    std::vector<std::uint8_t> expected(audio.size());
+    std::vector<std::uint8_t> stream((kBlockSectors + 2 * kMarginSectors) * kC2Bytes + kPadBytes);
+    std::array<std::uint8_t, kC2Bytes> moved{};
+    std::array<std::uint8_t, kMaskWords * 8 + 8> wrongMask{};
+    std::uint64_t allFlags = 0;
+    for (std::int64_t first = 0; first < files.sectors; first += kBlockSectors) {
+        const std::int64_t count = std::min(kBlockSectors, files.sectors - first);
+        const auto audioSpan = std::span(audio).first(count * kSectorBytes);
+        const auto expectedSpan = std::span(expected).first(audioSpan.size());
+        const auto streamSpan = std::span(stream).first((count + 2 * kMarginSectors) * kC2Bytes);
+        if (!files.drive->Read(first * kSectorBytes, audioSpan) ||
+            !files.reference->Read(first * kSectorBytes + files.offsetFrames * kFrameBytes,
+                                   expectedSpan) ||
+            !files.c2->Read((first - kMarginSectors) * kC2Bytes, streamSpan)) {
+            return false;
+        }
+        if (files.channelsSwapped) {
+            SwapFrames(expectedSpan);
+        }
+        for (std::int64_t s = 0; s < count; ++s) {
+            const std::int64_t start = (s + kMarginSectors) * kSectorBits;
+            const std::uint8_t* own = stream.data() + start / 8;
+            for (std::int64_t k = 0; k < kC2Bytes; ++k) {
+                allFlags += static_cast<std::uint64_t>(Count(own[k]));
+            }
+            const std::uint8_t* flags = FlagsAt(stream.data(), start + shift.Bits(), moved);
+            const std::uint8_t* delivered = audio.data() + s * kSectorBytes;
+            SectorCounts counts =
+                CountSector(delivered, expected.data() + s * kSectorBytes, flags, wrongMask.data());
+            if (counts.wrongBytes > 0) {
+                ++result.sectorsWithErrors;
+                if (scoreShifts) {
+                    ScoreSector(wrongMask.data(), stream.data(), start, result.shifts);
+                }
+                if (counts.flaggedBytes == 0 && AllZero(delivered, kSectorBytes)) {
+                    counts.zeroFilled = true;
+                    ++result.zeroFilledSectors;
+                }
+            }
+            Add(result.bytes, counts.wrongBytes, counts.flaggedBytes, counts.detectedBytes);
+            Add(result.samples, counts.wrongSamples, counts.flaggedSamples, counts.detectedSamples);
+            result.sectors[static_cast<std::size_t>(first + s)] = counts;
+        }
+    }
+    // A moved candidate loses the pointers that fall off either end of the file.
+    const std::int64_t totalBits = files.sectors * kSectorBits;
+    for (ShiftScore& score : result.shifts) {
+        const std::int64_t bits = score.shift.Bits();
+        std::uint64_t lost = 0;
+        if (!(bits > 0 ? CountStreamBits(*files.c2, 0, std::min(bits, totalBits), lost)
+                       : CountStreamBits(*files.c2, std::max<std::int64_t>(totalBits + bits, 0),
+                                         totalBits, lost))) {
+            return false;
+        }
+        score.bytes.wrong = result.bytes.wrong;
+        score.bytes.flagged = allFlags - lost;
+    }
+    return true;
+}
+
+ShiftScore BestShift(const std::vector<ShiftScore>& scores) {
+    auto mismatches = [](const ShiftScore& s) {
+        return s.bytes.wrong + s.bytes.flagged - 2 * s.bytes.detected;
+    };
+    ShiftScore best = scores.front();
+    for (const ShiftScore& score : scores) {
+        if (mismatches(score) < mismatches(best)) {
+            best = score;
+        }
+    }
+    return best;
+}
+
+}  // namespace report

@@ -1,0 +1,82 @@
+// The comparison of an aligned extraction with the reference, byte by byte and sample by
+// sample, against the drive's C2 pointers.
+//
+// Definitions, per audio byte: wrong = differs from the reference; flagged = its C2 bit is set;
+// detected (true positive) = wrong and flagged; missed (false negative) = wrong, not flagged;
+// false flag (false positive) = flagged, not wrong. Per 16-bit sample: wrong = any of its two
+// bytes wrong; flagged = any of its two bytes flagged; the same three outcomes follow.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "report/block_reader.h"
+
+namespace report {
+
+struct Tally {
+    std::uint64_t wrong = 0;
+    std::uint64_t flagged = 0;
+    std::uint64_t detected = 0;
+    [[nodiscard]] std::uint64_t Missed() const { return wrong - detected; }
+    [[nodiscard]] std::uint64_t FalseFlags() const { return flagged - detected; }
+};
+
+struct SectorCounts {
+    std::uint16_t wrongBytes = 0;
+    std::uint16_t flaggedBytes = 0;
+    std::uint16_t detectedBytes = 0;
+    std::uint16_t wrongSamples = 0;
+    std::uint16_t flaggedSamples = 0;
+    std::uint16_t detectedSamples = 0;
+    bool zeroFilled = false;  // delivered as silence with no flags where the reference has audio
+};
+
+// C2 pointers moved against the audio: the flag of audio byte i is read from pointer bit
+// i + bits of the whole file's pointer stream (one sector = 2,352 bits).
+struct C2Shift {
+    std::int32_t sectors = 0;
+    std::int32_t bytes = 0;
+    [[nodiscard]] std::int64_t Bits() const;
+    [[nodiscard]] std::string Describe() const;
+    friend bool operator==(const C2Shift&, const C2Shift&) = default;
+};
+
+struct ShiftScore {
+    C2Shift shift;
+    Tally bytes;  // byte-level outcome with the pointers moved by `shift`
+};
+
+struct PassResult {
+    Tally bytes;
+    Tally samples;
+    std::int64_t sectorsWithErrors = 0;
+    std::int64_t zeroFilledSectors = 0;
+    std::vector<SectorCounts> sectors;
+    std::vector<ShiftScore> shifts;  // literal first; filled when scoring was asked for
+};
+
+struct ComparisonFiles {
+    RegionReader* reference = nullptr;
+    RegionReader* drive = nullptr;
+    RegionReader* c2 = nullptr;
+    std::int32_t offsetFrames = 0;
+    bool channelsSwapped = false;
+    std::int64_t sectors = 0;
+};
+
+// The shifts tried besides the literal alignment: whole sectors up to 2 either way, bytes up
+// to 16 either way.
+[[nodiscard]] std::vector<C2Shift> CandidateShifts();
+
+// One streaming pass over all sectors with the pointers moved by `shift`; with
+// `scoreShifts` it also scores every candidate shift. False on a read error.
+[[nodiscard]] bool ComparePass(const ComparisonFiles& files, C2Shift shift, bool scoreShifts,
+                               PassResult& result);
+
+// The candidate that explains the errors best (fewest missed plus false flags); the literal
+// alignment unless another is strictly better.
+[[nodiscard]] ShiftScore BestShift(const std::vector<ShiftScore>& scores);
+
+}  // namespace report
