@@ -82,7 +82,8 @@ std::string CheckInputs(const std::vector<std::string>& args, Inputs& in, std::o
 
 }  // namespace
 
-int RunC2Report(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+int BuildVerdict(const std::vector<std::string>& args, Verdict& verdict, std::ostream& out,
+                 std::ostream& err) {
     if (args.size() != 3) {
         err << kUsage << '\n';
         return kExitBadInput;
@@ -99,8 +100,8 @@ int RunC2Report(const std::vector<std::string>& args, std::ostream& out, std::os
         err << "Cannot open the input files.\n";
         return kExitBadInput;
     }
-    Verdict verdict{args[0], args[1], args[2], FindReadOffset(reference, drive), in.sectors, 0,
-                    {},      {},      {}};
+    verdict = Verdict{args[0], args[1], args[2], FindReadOffset(reference, drive), in.sectors, 0,
+                      {},      {},      {}};
     if (!verdict.alignment.found) {
         err << verdict.alignment.failure << '\n';
         return kExitBadInput;
@@ -120,6 +121,14 @@ int RunC2Report(const std::vector<std::string>& args, std::ostream& out, std::os
             err << "Cannot read the input files.\n";
             return kExitIoError;
         }
+    }
+    return kExitOk;
+}
+
+int RunC2Report(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    Verdict verdict;
+    if (const int code = BuildVerdict(args, verdict, out, err); code != kExitOk) {
+        return code;
     }
     WriteSummary(verdict, out);
     const std::string csvPath = OutputPath(args[1], ".csv");

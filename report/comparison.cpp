@@ -196,7 +196,8 @@ bool ComparePass(const ComparisonFiles& files, C2Shift shift, bool scoreShifts,
                 if (scoreShifts) {
                     ScoreSector(wrongMask.data(), stream.data(), start, result.shifts);
                 }
-                if (counts.flaggedBytes == 0 && AllZero(delivered, kSectorBytes)) {
+                // Zeros where audio belongs and no pointers of its own: the read failed.
+                if (AllZero(own, kC2Bytes) && AllZero(delivered, kSectorBytes)) {
                     counts.zeroFilled = true;
                     ++result.zeroFilledSectors;
                 }

@@ -1,0 +1,50 @@
+// The bit tricks behind the counting, against plain loops.
+#include <gtest/gtest.h>
+
+#include <array>
+
+#include "report/bit_counts.h"
+#include "report/comparison.h"
+
+namespace {
+
+TEST(BitCounts, WrongByteMaskPutsByteZeroInTheTopBit) {
+    for (int byte = 0; byte < 8; ++byte) {
+        for (const std::uint64_t value : {0x01ULL, 0x80ULL, 0xFFULL, 0x10ULL}) {
+            EXPECT_EQ(report::WrongByteMask(value << (8 * byte)), 0x80 >> byte);
+        }
+    }
+    EXPECT_EQ(report::WrongByteMask(0), 0);
+    EXPECT_EQ(report::WrongByteMask(~0ULL), 0xFF);
+    EXPECT_EQ(report::WrongByteMask(0x0000FF0000000001ULL), 0x80 | 0x04);
+}
+
+TEST(BitCounts, SampleMaskJoinsTheTwoBytesOfEachSample) {
+    EXPECT_EQ(report::SampleMask(0x80), 0x40);  // first byte of sample 0
+    EXPECT_EQ(report::SampleMask(0x40), 0x40);  // second byte of sample 0
+    EXPECT_EQ(report::SampleMask(0xC0), 0x40);  // both count once
+    EXPECT_EQ(report::SampleMask(0x21), 0x11);
+    EXPECT_EQ(report::SampleMask(0x00), 0x00);
+}
+
+TEST(BitCounts, LoadBitsReadsAnMsbFirstStreamAtAnyBit) {
+    std::array<std::uint8_t, 16> stream{0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC, 0xDE, 0xF0, 0x0F};
+    EXPECT_EQ(report::LoadBits(stream.data(), 0), 0x123456789ABCDEF0ULL);
+    EXPECT_EQ(report::LoadBits(stream.data(), 4), 0x23456789ABCDEF00ULL);
+    EXPECT_EQ(report::LoadBits(stream.data(), 8), 0x3456789ABCDEF00FULL);
+    EXPECT_EQ(report::LoadBits(stream.data(), 3), 0x123456789ABCDEF0ULL << 3);
+}
+
+TEST(C2Shifts, CandidatesStartWithTheLiteralAlignmentAndDescribeThemselves) {
+    const auto shifts = report::CandidateShifts();
+    ASSERT_EQ(shifts.size(), 37u);
+    EXPECT_EQ(shifts.front(), report::C2Shift{});
+    EXPECT_EQ((report::C2Shift{1, 0}).Bits(), 2352);
+    EXPECT_EQ((report::C2Shift{0, -3}).Bits(), -3);
+    EXPECT_EQ(report::C2Shift{}.Describe(), "as delivered");
+    EXPECT_EQ((report::C2Shift{1, 0}).Describe(), "moved +1 sector (pointers 1 sector late)");
+    EXPECT_EQ((report::C2Shift{-2, 0}).Describe(), "moved -2 sectors (pointers 2 sectors early)");
+    EXPECT_EQ((report::C2Shift{0, 4}).Describe(), "moved +4 bytes");
+}
+
+}  // namespace

@@ -1,0 +1,132 @@
+#include "tests/report/simulated_extraction.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <fstream>
+
+#include "simdrive/audio_source.h"
+#include "wav/wav_header.h"
+
+namespace report_test {
+namespace {
+
+constexpr std::int64_t kAudio = 2352;
+constexpr std::int64_t kC2 = 294;
+constexpr std::int64_t kChunk = 24;
+
+bool Bit(const std::array<std::uint8_t, kC2>& bits, std::int64_t i) {
+    return (bits[i >> 3] >> (7 - (i & 7)) & 1) != 0;
+}
+
+void AddSector(const std::array<std::uint8_t, kC2>& wrong,
+               const std::array<std::uint8_t, kC2>& flags, report::SectorCounts& c) {
+    for (std::int64_t i = 0; i < kAudio; ++i) {
+        c.wrongBytes += Bit(wrong, i);
+        c.flaggedBytes += Bit(flags, i);
+        c.detectedBytes += Bit(wrong, i) && Bit(flags, i);
+    }
+    for (std::int64_t i = 0; i < kAudio; i += 2) {
+        const bool w = Bit(wrong, i) || Bit(wrong, i + 1);
+        const bool f = Bit(flags, i) || Bit(flags, i + 1);
+        c.wrongSamples += w;
+        c.flaggedSamples += f;
+        c.detectedSamples += w && f;
+    }
+}
+
+}  // namespace
+
+SimulatedExtraction::SimulatedExtraction(const simdrive::DriveSettings& settings,
+                                         const simdrive::DiscSpec& spec, std::int64_t sectors,
+                                         std::uint64_t patternSeed)
+    : sectors_(sectors),
+      patternSeed_(patternSeed),
+      drive_(std::make_unique<simdrive::Drive>(
+          settings, simdrive::MakePatternDisc(sectors, patternSeed, spec))),
+      delivered_(static_cast<std::size_t>(sectors), false) {}
+
+void SimulatedExtraction::Write(const std::filesystem::path& folder, const std::string& name) {
+    simdrive::PatternSource source(static_cast<std::uint64_t>(sectors_), patternSeed_);
+    std::string error;
+    ASSERT_TRUE(simdrive::WriteWavFile((folder / "Reference.wav").string(), source, error))
+        << error;
+    std::ofstream wav(folder / (name + ".wav"), std::ios::binary);
+    std::ofstream c2(folder / (name + ".c2"), std::ios::binary);
+    const auto header = wav::MakeWavHeader(static_cast<std::uint32_t>(sectors_ * kAudio));
+    wav.write(reinterpret_cast<const char*>(header.data()), header.size());
+    std::vector<std::uint8_t> transfer(kChunk * (kAudio + kC2));
+    std::array<std::uint8_t, 18> sense{};
+    for (std::int64_t first = 0; first < sectors_; first += kChunk) {
+        const std::int64_t count = std::min(kChunk, sectors_ - first);
+        const std::array<std::uint8_t, 12> cdb{0xBE,
+                                               0x04,
+                                               static_cast<std::uint8_t>(first >> 24),
+                                               static_cast<std::uint8_t>(first >> 16),
+                                               static_cast<std::uint8_t>(first >> 8),
+                                               static_cast<std::uint8_t>(first),
+                                               0,
+                                               0,
+                                               static_cast<std::uint8_t>(count),
+                                               0x12,
+                                               0,
+                                               0};
+        std::fill(transfer.begin(), transfer.end(), 0);
+        const auto result = drive_->Execute(cdb, simdrive::Direction::in, transfer, sense);
+        const std::int64_t good = result.transferred / (kAudio + kC2);
+        for (std::int64_t i = 0; i < count; ++i) {
+            delivered_[static_cast<std::size_t>(first + i)] = i < good;
+            const char* block = reinterpret_cast<const char*>(transfer.data()) + i * (kAudio + kC2);
+            wav.write(block, kAudio);
+            c2.write(block + kAudio, kC2);
+        }
+    }
+    ASSERT_TRUE(wav.good() && c2.good());
+}
+
+Expected SimulatedExtraction::Truth(std::int32_t shiftSectors) const {
+    const bool late = drive_->Settings().honesty.oneSectorLate;
+    // The pointers that arrived with sector s, from what the model says it flagged.
+    auto deliveredFlags = [&](std::int64_t s) {
+        std::array<std::uint8_t, kC2> none{};
+        if (s < 0 || s >= sectors_ || !delivered_[static_cast<std::size_t>(s)]) {
+            return none;
+        }
+        if (late) {
+            return s == 0 ? none : drive_->Truth(s - 1).flagged;
+        }
+        return drive_->Truth(s).flagged;
+    };
+    Expected expected;
+    expected.sectors.resize(static_cast<std::size_t>(sectors_));
+    std::array<std::uint8_t, kAudio> clean{};
+    for (std::int64_t s = 0; s < sectors_; ++s) {
+        std::array<std::uint8_t, kC2> wrong = drive_->Truth(s).corrupted;
+        const bool delivered = delivered_[static_cast<std::size_t>(s)];
+        if (!delivered) {
+            // Not delivered: zeros stand where the clean audio should be.
+            wrong.fill(0);
+            EXPECT_TRUE(drive_->ReadCleanAudio(s, clean));
+            for (std::int64_t i = 0; i < kAudio; ++i) {
+                if (clean[i] != 0) {
+                    wrong[i >> 3] |= static_cast<std::uint8_t>(0x80 >> (i & 7));
+                }
+            }
+        }
+        report::SectorCounts& c = expected.sectors[static_cast<std::size_t>(s)];
+        AddSector(wrong, deliveredFlags(s + shiftSectors), c);
+        c.zeroFilled = !delivered && c.wrongBytes > 0;
+        expected.bytes.wrong += c.wrongBytes;
+        expected.bytes.flagged += c.flaggedBytes;
+        expected.bytes.detected += c.detectedBytes;
+        expected.samples.wrong += c.wrongSamples;
+        expected.samples.flagged += c.flaggedSamples;
+        expected.samples.detected += c.detectedSamples;
+        expected.sectorsWithErrors += c.wrongBytes > 0 ? 1 : 0;
+        expected.zeroFilledSectors += c.zeroFilled ? 1 : 0;
+    }
+    return expected;
+}
+
+}  // namespace report_test
