@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <functional>
+#include <future>
 
 #include "report/bit_counts.h"
 #include "report/cd_format.h"
@@ -121,6 +123,33 @@ bool CountStreamBits(RegionReader& c2, std::int64_t from, std::int64_t to, std::
     return true;
 }
 
+struct BlockBuffers {
+    std::vector<std::uint8_t> audio = std::vector<std::uint8_t>(kBlockSectors * kSectorBytes);
+    std::vector<std::uint8_t> expected = std::vector<std::uint8_t>(kBlockSectors * kSectorBytes);
+    std::vector<std::uint8_t> stream =
+        std::vector<std::uint8_t>((kBlockSectors + 2 * kMarginSectors) * kC2Bytes + kPadBytes);
+};
+
+// Reads the block of sectors from `first` on: the drive's audio and pointers on a helper
+// thread, the reference's audio here.
+bool ReadBlock(const ComparisonFiles& files, std::int64_t first, BlockBuffers& block) {
+    const std::int64_t count = std::min(kBlockSectors, files.sectors - first);
+    auto driveSide = std::async(std::launch::async, [&] {
+        return files.drive->Read(first * kSectorBytes,
+                                 std::span(block.audio).first(count * kSectorBytes)) &&
+               files.c2->Read(
+                   (first - kMarginSectors) * kC2Bytes,
+                   std::span(block.stream).first((count + 2 * kMarginSectors) * kC2Bytes));
+    });
+    const auto expected = std::span(block.expected).first(count * kSectorBytes);
+    const bool referenceRead =
+        files.reference->Read(first * kSectorBytes + files.offsetFrames * kFrameBytes, expected);
+    if (referenceRead && files.channelsSwapped) {
+        SwapFrames(expected);
+    }
+    return driveSide.get() && referenceRead;
+}
+
 }  // namespace
 
 std::int64_t C2Shift::Bits() const {
@@ -161,26 +190,27 @@ bool ComparePass(const ComparisonFiles& files, C2Shift shift, bool scoreShifts,
             result.shifts.push_back({candidate, {}});
         }
     }
-    std::vector<std::uint8_t> audio(kBlockSectors * kSectorBytes);
-    std::vector<std::uint8_t> expected(audio.size());
-    std::vector<std::uint8_t> stream((kBlockSectors + 2 * kMarginSectors) * kC2Bytes + kPadBytes);
+    // Two sets of block buffers: the next block is read (both files at once) while this one
+    // is counted, so the comparison runs at the speed of the slower file.
+    std::array<BlockBuffers, 2> buffers;
+    std::future<bool> next = std::async(std::launch::async, ReadBlock, std::cref(files),
+                                        std::int64_t{0}, std::ref(buffers[0]));
     std::array<std::uint8_t, kC2Bytes> moved{};
     std::array<std::uint8_t, kMaskWords * 8 + 8> wrongMask{};
     std::uint64_t allFlags = 0;
-    for (std::int64_t first = 0; first < files.sectors; first += kBlockSectors) {
+    for (std::int64_t first = 0, index = 0; first < files.sectors;
+         first += kBlockSectors, index ^= 1) {
         const std::int64_t count = std::min(kBlockSectors, files.sectors - first);
-        const auto audioSpan = std::span(audio).first(count * kSectorBytes);
-        const auto expectedSpan = std::span(expected).first(audioSpan.size());
-        const auto streamSpan = std::span(stream).first((count + 2 * kMarginSectors) * kC2Bytes);
-        if (!files.drive->Read(first * kSectorBytes, audioSpan) ||
-            !files.reference->Read(first * kSectorBytes + files.offsetFrames * kFrameBytes,
-                                   expectedSpan) ||
-            !files.c2->Read((first - kMarginSectors) * kC2Bytes, streamSpan)) {
+        if (!next.get()) {
             return false;
         }
-        if (files.channelsSwapped) {
-            SwapFrames(expectedSpan);
+        if (first + kBlockSectors < files.sectors) {
+            next = std::async(std::launch::async, ReadBlock, std::cref(files),
+                              first + kBlockSectors, std::ref(buffers[index ^ 1]));
         }
+        const std::vector<std::uint8_t>& audio = buffers[index].audio;
+        const std::vector<std::uint8_t>& expected = buffers[index].expected;
+        const std::vector<std::uint8_t>& stream = buffers[index].stream;
         for (std::int64_t s = 0; s < count; ++s) {
             const std::int64_t start = (s + kMarginSectors) * kSectorBits;
             const std::uint8_t* own = stream.data() + start / 8;
