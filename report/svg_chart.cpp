@@ -133,7 +133,8 @@ void WriteChart(const Verdict& verdict, const std::string& title, std::ostream& 
     for (const Bucket& b : buckets) {
         most = std::max({most, b.bytes.wrong, b.bytes.FalseFlags()});
     }
-    const double decades = std::floor(std::log10(double(most))) + 1;
+    // One decade of headroom, so the tallest bar stays inside the plot.
+    const double decades = std::floor(std::log10(double(most))) + 2;
     out << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
         << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << kWidth << "\" height=\""
         << kHeight << "\" viewBox=\"0 0 " << kWidth << ' ' << kHeight
