@@ -1,10 +1,190 @@
 #include "extract/extract_disc.h"
 
-namespace extract {
+#include <string_view>
 
-// The extraction itself needs the C2 reads, which this build does not have yet; no drive
-// can be chosen before they exist.
-ExtractOutcome ExtractDisc(std::int32_t, std::int32_t, drive::DriveRecord&, SlotPool&) {
+#include "audio/c2_read.h"
+#include "drive/inquiry.h"
+#include "extract/file_names.h"
+#include "extract/writer.h"
+#include "runtime/console.h"
+#include "runtime/error.h"
+#include "runtime/thread.h"
+#include "wav/wav_header.h"
+
+namespace extract {
+namespace {
+
+constexpr std::int32_t ChunkSectors = 24;
+constexpr std::size_t writerStackSize = 32'768;
+
+// Owned by the driver for the run; the writer gets its address.
+WriterShared shared;
+
+void WriteLine(std::string_view text) {
+    runtime::WriteString(text);
+    runtime::WriteLn();
+}
+
+// Detection runs twice; when the two disagree, a third answer decides.
+bool DetectC2ModeSettled(drive::DriveRecord& drive, std::int32_t firstSector) {
+    if (!audio::DetectC2Mode(firstSector, drive)) {
+        return false;
+    }
+    const std::int32_t firstAnswer = drive.c2Method;
+    if (!audio::DetectC2Mode(firstSector, drive)) {
+        return false;
+    }
+    return drive.c2Method == firstAnswer || audio::DetectC2Mode(firstSector, drive);
+}
+
+bool CreateOutputFiles(const OutputNames& names) {
+    runtime::CreateOutputFile(names.wav.data(), shared.wavFile);
+    runtime::CreateOutputFile(names.c2.data(), shared.c2File);
+    return shared.wavFile.result == 0 && shared.c2File.result == 0;
+}
+
+void CloseOutputFiles() {
+    if (shared.wavFile.IsOpen()) {
+        runtime::CloseFile(shared.wavFile);
+    }
+    if (shared.c2File.IsOpen()) {
+        runtime::CloseFile(shared.c2File);
+    }
+}
+
+void PrintProgress(std::int32_t nextSector, std::int32_t firstSector, std::int32_t endSector) {
+    runtime::WriteChar('\r');
+    runtime::WriteFixed(static_cast<double>(nextSector) * 100.0 / (endSector - firstSector), 1, 5);
+    runtime::WriteString("% Done");
+}
+
+// Sectors of chunks whose read failed; they are stored as delivered all the same.
+struct ReadFailures {
+    std::int64_t sectors = 0;
+    std::int32_t firstSector = -1;
+
+    void Note(bool readOk, std::int32_t sector, std::int32_t count) {
+        if (!readOk) {
+            sectors += count;
+            if (firstSector < 0) {
+                firstSector = sector;
+            }
+        }
+    }
+};
+
+// Reads `count` sectors into a free slot and hands it to the writer.
+bool ReadChunk(SlotPool& pool, drive::DriveRecord& drive, std::int32_t sector, std::int32_t count) {
+    BufferSlot& slot = pool.TakeSlot(pool.freeQueue);
+    const bool ok = audio::ReadAudioC2(slot.c2, slot.audio, count, sector, drive);
+    slot.sectorCount = count;
+    pool.PutSlot(pool.filledQueue, slot);
+    return ok;
+}
+
+void SendEndMarker(SlotPool& pool) {
+    BufferSlot& marker = pool.TakeSlot(pool.freeQueue);
+    marker.sectorCount = 0;
+    pool.PutSlot(pool.filledQueue, marker);
+}
+
+bool WriteFailed() {
+    return shared.Failed();
+}
+
+// Reads first..end-1; stops early only when the writer failed. Returns the audio bytes read.
+std::int64_t ReadAllChunks(SlotPool& pool, drive::DriveRecord& drive, std::int32_t firstSector,
+                           std::int32_t endSector, ReadFailures& failures) {
+    std::int32_t nextSector = firstSector;
+    std::int64_t dataSize = 0;
+    while (nextSector + ChunkSectors < endSector) {
+        if (WriteFailed()) {
+            return dataSize;
+        }
+        failures.Note(ReadChunk(pool, drive, nextSector, ChunkSectors), nextSector, ChunkSectors);
+        nextSector += ChunkSectors;
+        dataSize += ChunkSectors * static_cast<std::int64_t>(audioBytesPerSector);
+        PrintProgress(nextSector, firstSector, endSector);
+    }
+    if (WriteFailed()) {
+        return dataSize;
+    }
+    const std::int32_t lastCount = endSector - nextSector;
+    runtime::CheckRange(lastCount >= 0 && lastCount <= ChunkSectors);
+    failures.Note(ReadChunk(pool, drive, nextSector, lastCount), nextSector, lastCount);
+    return dataSize + lastCount * static_cast<std::int64_t>(audioBytesPerSector);
+}
+
+void ReportReadFailures(const ReadFailures& failures) {
+    if (failures.sectors == 0) {
+        return;
+    }
+    runtime::WriteLn();
+    runtime::WriteString("Reads failed for ");
+    runtime::WriteInt(static_cast<std::int32_t>(failures.sectors), 0);
+    runtime::WriteString(" sectors, the first at sector ");
+    runtime::WriteInt(failures.firstSector, 0);
+    runtime::WriteString("; they are stored as the drive delivered them.");
+}
+
+void ReportWriteFailure(const OutputNames& names) {
+    runtime::WriteLn();
+    runtime::WriteString("Cannot write file ");
+    runtime::WriteString(shared.failedFile.load() == FailedFile::wav ? names.wav.data()
+                                                                     : names.c2.data());
+    runtime::WriteString(": ");
+    runtime::WriteString(runtime::OsErrorText(shared.failedError));
+    runtime::WriteString("! The files end where writing stopped.");
+}
+
+}  // namespace
+
+ExtractOutcome ExtractDisc(std::int32_t firstSector, std::int32_t endSector,
+                           drive::DriveRecord& drive, SlotPool& pool) {
+    if (!DetectC2ModeSettled(drive, firstSector)) {
+        WriteLine("No matching C2 mode found!");
+        return ExtractOutcome::done;
+    }
+    drive::InquiryResult inquiry;
+    drive::InquireDevice(inquiry, drive);
+    const OutputNames names = MakeOutputNames(inquiry.productName.data());
+    if (!CreateOutputFiles(names)) {
+        CloseOutputFiles();
+        WriteLine("Cannot create file!");
+        return ExtractOutcome::done;
+    }
+    wav::StoreWavHeader(shared.wavFile, 0);
+    if (shared.wavFile.result != 0) {
+        shared.RecordFailure(FailedFile::wav, shared.wavFile.result);
+        CloseOutputFiles();
+        ReportWriteFailure(names);
+        return ExtractOutcome::outputFailed;
+    }
+    shared.pool = &pool;
+    runtime::Thread* writer = nullptr;
+    if (!runtime::StartThread(writer, WriterThread, reinterpret_cast<std::intptr_t>(&shared),
+                              writerStackSize, true)) {
+        CloseOutputFiles();
+        WriteLine("Cannot start the writer thread!");
+        return ExtractOutcome::outputFailed;
+    }
+
+    ReadFailures failures;
+    const std::int64_t dataRead = ReadAllChunks(pool, drive, firstSector, endSector, failures);
+    SendEndMarker(pool);
+    pool.writerDoneEvent->Wait();
+
+    const bool writeFailed = WriteFailed();  // the writer is done: nothing changes it now
+    wav::StoreWavHeader(shared.wavFile, writeFailed ? shared.audioBytesWritten : dataRead);
+    if (!writeFailed && shared.wavFile.result != 0) {
+        shared.RecordFailure(FailedFile::wav, shared.wavFile.result);
+    }
+    CloseOutputFiles();
+    ReportReadFailures(failures);
+    if (WriteFailed()) {
+        ReportWriteFailure(names);
+        return ExtractOutcome::outputFailed;
+    }
     return ExtractOutcome::done;
 }
 

@@ -1,0 +1,249 @@
+// The built Quellor reading simulated discs end to end: both files byte for byte against the
+// drive model's own delivery, the console, and the failures a user must see.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <array>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "simdrive/description.h"
+#include "tests/support/program_run.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+using testing_support::ReadFileBytes;
+using testing_support::RunResult;
+using testing_support::TempDir;
+
+const std::string banner =
+    "Quellor for Marrowby V1.1\n"
+    "Copyright (c) the Marrowby developers. Free to use for testing CD drives.\n"
+    "\n";
+
+constexpr std::size_t sectorBytes = 2352;
+constexpr std::size_t c2Bytes = 294;
+
+// One drive at adapter 0, target 0 with `sectors` of pattern audio and the given extra keys.
+std::string Drive(
+    std::int64_t sectors, const std::string& extra,
+    const std::string& identification = "vendor = \"SIM\"\nproduct = \"TEST DRIVE\"\n") {
+    return "[drive]\n" + identification + "disc = pattern " + std::to_string(sectors) +
+           " 11\ndamage_seed = 5\n" + extra;
+}
+
+class Extraction : public testing::Test {
+protected:
+    RunResult Run(const std::string& description, const std::string& argument = "0") {
+        description_ = description;
+        std::ofstream(dir_ / "drives.drive") << description;
+        testing_support::RunOptions options;
+        options.workingDirectory = dir_.Path();
+        options.environment["LD_LIBRARY_PATH"] = std::string(MARROWBY_STANDIN_DIR) + "/both";
+        options.environment["SIMDRIVE_DESCRIPTION"] = (dir_ / "drives.drive").string();
+        // Completion before the send returns keeps the long runs quick; the drive layer's own
+        // tests cover late completions.
+        options.environment["SIMDRIVE_ASPI_COMPLETION"] = "early";
+        return testing_support::RunProgram(testing_support::BuiltProgram("Quellor"), {argument},
+                                           options);
+    }
+
+    // The audio and pointers the drive delivers, read from a twin of the described drive
+    // with plain READ CD commands, independently of the form Quellor chose.
+    void ExpectFilesHoldTheDrivesDelivery(const std::string& baseName, std::int64_t sectors) {
+        std::string error;
+        auto twin = simdrive::DriveSet::Parse(description_ + "read_cd = 0x10 0x12\nc2_late = no\n",
+                                              dir_.Path().string(), {}, "twin", error);
+        ASSERT_TRUE(twin) << error;
+        simdrive::Drive& drive = twin->At(0);
+        const auto wavBytes = ReadFileBytes(dir_ / (baseName + ".wav"));
+        const auto c2File = ReadFileBytes(dir_ / (baseName + ".c2"));
+        ASSERT_EQ(wavBytes.size(), 44 + sectorBytes * static_cast<std::size_t>(sectors));
+        ASSERT_EQ(c2File.size(), c2Bytes * static_cast<std::size_t>(sectors));
+        std::array<std::uint8_t, sectorBytes + c2Bytes> block{};
+        std::array<std::uint8_t, 18> sense{};
+        for (std::int64_t s = 0; s < sectors; ++s) {
+            const auto lba = static_cast<std::uint32_t>(s);
+            const std::array<std::uint8_t, 12> readCd{0xBE,
+                                                      0x04,
+                                                      std::uint8_t(lba >> 24),
+                                                      std::uint8_t(lba >> 16),
+                                                      std::uint8_t(lba >> 8),
+                                                      std::uint8_t(lba),
+                                                      0,
+                                                      0,
+                                                      1,
+                                                      0x12,
+                                                      0,
+                                                      0};
+            block.fill(0);
+            (void)drive.Execute(readCd, simdrive::Direction::in, block, sense);
+            const auto at = static_cast<std::size_t>(s);
+            ASSERT_EQ(
+                std::memcmp(wavBytes.data() + 44 + at * sectorBytes, block.data(), sectorBytes), 0)
+                << "audio of sector " << s;
+            const auto truth = drive.Truth(s);
+            ASSERT_EQ(std::memcmp(c2File.data() + at * c2Bytes, truth.flagged.data(), c2Bytes), 0)
+                << "C2 pointers of sector " << s;
+        }
+        ExpectHeaderDataSize(baseName + ".wav", sectorBytes * static_cast<std::size_t>(sectors));
+    }
+
+    void ExpectHeaderDataSize(const std::string& name, std::size_t dataSize) {
+        const auto bytes = ReadFileBytes(dir_ / name);
+        ASSERT_GE(bytes.size(), 44u);
+        auto field = [&](std::size_t offset) {
+            return std::uint32_t(bytes[offset]) | std::uint32_t(bytes[offset + 1]) << 8 |
+                   std::uint32_t(bytes[offset + 2]) << 16 | std::uint32_t(bytes[offset + 3]) << 24;
+        };
+        EXPECT_EQ(field(40), dataSize);
+        EXPECT_EQ(field(4), dataSize + 36);
+    }
+
+    TempDir dir_;
+    std::string description_;
+};
+
+struct ModeCase {
+    const char* name;
+    const char* keys;
+    const char* identification;
+    const char* baseName;
+};
+
+void PrintTo(const ModeCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class EveryC2Form : public Extraction, public testing::WithParamInterface<ModeCase> {};
+
+// Each drive offers exactly one C2 form, so a complete, correct extraction shows that
+// detection found it and that its wire layout was split right.
+TEST_P(EveryC2Form, FilesHoldEverySectorAtItsOffset) {
+    const ModeCase& mode = GetParam();
+    const std::int64_t sectors = 200;
+    const auto run = Run(Drive(
+        sectors, std::string(mode.keys) + "scratch = 60 30 0.05 8\n" + "bad_sector = 150 0.2\n",
+        mode.identification));
+    EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
+    EXPECT_EQ(run.err, "");
+    ExpectFilesHoldTheDrivesDelivery(mode.baseName, sectors);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Modes, EveryC2Form,
+    testing::Values(ModeCase{"ReadCdWithBlockErrorByte", "read_cd = 0x10 0x14\n",
+                             "vendor = \"SIM\"\nproduct = \"FOURTEEN\"\n", "SIMFOURTEEN"},
+                    ModeCase{"VendorD8", "read_cd = none\nvendor_d8 = 0x00 0x04\n",
+                             "vendor = \"SIM\"\nproduct = \"D8/ONLY\"\n", "SIMD8-ONLY"},
+                    ModeCase{"DensitySwitch",
+                             "read_cd = none\ndensity_c2 = yes\nc2_granularity = sample\n",
+                             "vendor = \"SIM\"\nproduct = \"DENSITY:C2\"\n", "SIMDENSITY-C2"},
+                    ModeCase{"ReadCdC2Only", "read_cd = 0x10 0x12\nread_offset = +6\n",
+                             "vendor = \"PLEXTOR\"\nproduct = \"CD-R   PX-TEST\"\n",
+                             "PLEXTORCD-RPX-TEST"}),
+    [](const testing::TestParamInfo<ModeCase>& info) { return std::string(info.param.name); });
+
+struct ProgressCase {
+    std::int64_t leadOut;
+    const char* console;
+};
+
+void PrintTo(const ProgressCase& c, std::ostream* os) {
+    *os << c.leadOut;
+}
+
+class Progress : public Extraction, public testing::WithParamInterface<ProgressCase> {};
+
+TEST_P(Progress, OneLineAfterEachFullChunk) {
+    const auto run = Run(Drive(GetParam().leadOut, ""));
+    EXPECT_EQ(run.out, banner + GetParam().console + "\n");
+    EXPECT_EQ(run.exitCode, 0);
+    ExpectFilesHoldTheDrivesDelivery("SIMTESTDRIVE", GetParam().leadOut);
+}
+
+INSTANTIATE_TEST_SUITE_P(Chunks, Progress,
+                         testing::Values(ProgressCase{1, ""}, ProgressCase{24, ""},
+                                         ProgressCase{25, "\r 96.0% Done"},
+                                         ProgressCase{48, "\r 50.0% Done"},
+                                         ProgressCase{72, "\r 33.3% Done\r 66.7% Done"}));
+
+// A long disc, with both outputs going to the null device: only the console matters here.
+TEST_F(Extraction, ALongDiscShowsOneHundredPercentBeforeItsLastChunk) {
+    std::filesystem::create_symlink("/dev/null", dir_ / "SIMTESTDRIVE.wav");
+    std::filesystem::create_symlink("/dev/null", dir_ / "SIMTESTDRIVE.c2");
+    const auto run = Run(Drive(60'000, ""));
+    EXPECT_EQ(run.exitCode, 0);
+    // 59,952 and 59,976 of 60,000 sectors: 99.92 shows 99.9, and 99.96 rounds up to 100.0.
+    const std::string ending = "\r 99.9% Done\r100.0% Done\n";
+    ASSERT_GE(run.out.size(), ending.size());
+    EXPECT_EQ(run.out.substr(run.out.size() - ending.size()), ending);
+    EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\r'), 60'000 / 24 - 1);
+}
+
+TEST_F(Extraction, ExistingFilesAreReplaced) {
+    testing_support::WriteFileBytes(dir_ / "SIMTESTDRIVE.wav",
+                                    std::vector<unsigned char>(1'000'000, 1));
+    testing_support::WriteFileBytes(dir_ / "SIMTESTDRIVE.c2",
+                                    std::vector<unsigned char>(1'000'000, 1));
+    const auto run = Run(Drive(30, ""));
+    EXPECT_EQ(run.exitCode, 0);
+    ExpectFilesHoldTheDrivesDelivery("SIMTESTDRIVE", 30);
+}
+
+TEST_F(Extraction, OnlySpacesAndTheNineCharactersChangeInTheNames) {
+    const auto run = Run(Drive(30, "", "vendor = \" A:B\"\nproduct = \"C?D \t\"\n"));
+    EXPECT_EQ(run.exitCode, 0) << run.out;
+    EXPECT_TRUE(std::filesystem::exists(dir_ / "A-BC?D\t.wav"));
+    EXPECT_TRUE(std::filesystem::exists(dir_ / "A-BC?D\t.c2"));
+}
+
+TEST_F(Extraction, NoC2FormLeavesNoFile) {
+    const auto run = Run(Drive(30, "read_cd = 0x10\n"));
+    EXPECT_EQ(run.out, banner + "No matching C2 mode found!\n\n");
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_FALSE(std::filesystem::exists(dir_ / "SIMTESTDRIVE.wav"));
+    EXPECT_FALSE(std::filesystem::exists(dir_ / "SIMTESTDRIVE.c2"));
+}
+
+TEST_F(Extraction, AFileThatCannotBeCreatedIsReported) {
+    std::filesystem::create_directory(dir_ / "SIMTESTDRIVE.c2");  // a folder stands in the way
+    const auto run = Run(Drive(30, ""));
+    EXPECT_EQ(run.out, banner + "Cannot create file!\n\n");
+    EXPECT_EQ(run.exitCode, 0);
+}
+
+TEST_F(Extraction, AFullDiskStopsTheRunWithExitCodeOne) {
+    std::filesystem::create_symlink("/dev/full", dir_ / "SIMTESTDRIVE.c2");
+    const auto run = Run(Drive(500, ""));
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_NE(run.out.find("\nCannot write file SIMTESTDRIVE.c2: No space left on device! The "
+                           "files end where writing stopped.\n"),
+              std::string::npos)
+        << run.out;
+    // The header states what the audio file really holds.
+    const auto wavBytes = ReadFileBytes(dir_ / "SIMTESTDRIVE.wav");
+    ExpectHeaderDataSize("SIMTESTDRIVE.wav", wavBytes.size() - 44);
+    EXPECT_LT(wavBytes.size(), 44 + 500 * sectorBytes);
+}
+
+TEST_F(Extraction, FailedReadsAreCountedAndStoredAsDelivered) {
+    const auto run = Run(Drive(100, "unreadable = 30\nunreadable = 31\n"));
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.out, banner + "\r 24.0% Done\r 48.0% Done\r 72.0% Done\r 96.0% Done\n" +
+                           "Reads failed for 24 sectors, the first at sector 24; they are stored "
+                           "as the drive delivered them.\n");
+    const auto wavBytes = ReadFileBytes(dir_ / "SIMTESTDRIVE.wav");
+    ASSERT_EQ(wavBytes.size(), 44 + 100 * sectorBytes);
+    // The unreadable sectors and those after them in their chunk are silence.
+    for (std::size_t i = 44 + 30 * sectorBytes; i < 44 + 48 * sectorBytes; ++i) {
+        ASSERT_EQ(wavBytes[i], 0) << i;
+    }
+}
+
+}  // namespace
