@@ -14,12 +14,16 @@ frames=195804000
 expected_size=783216044
 
 start=$(date +%s.%N)
+exit_code=0
 if [[ -x /usr/bin/time ]]; then
-    /usr/bin/time -f '%M' -o peak_kb.txt "$tamblin" > console.txt
-    peak="$(cat peak_kb.txt) KiB"
+    /usr/bin/time -f '%M %U %S' -o usage.txt "$tamblin" > console.txt || exit_code=$?
+    read -r peak_kb user_seconds system_seconds < <(tail -n 1 usage.txt)
+    peak="$peak_kb KiB"
+    cpu="$(echo "$user_seconds + $system_seconds" | bc -l)"
 else
-    "$tamblin" > console.txt
+    "$tamblin" > console.txt || exit_code=$?
     peak="unavailable (no /usr/bin/time)"
+    cpu="unavailable"
 fi
 end=$(date +%s.%N)
 seconds=$(echo "$end - $start" | bc -l)
@@ -48,6 +52,7 @@ first_re="^  0\.0% Done - Estimated Remaining $estimate\$"
 last_re="^ 99\.9% Done - Estimated Remaining $estimate\$"
 banner_re='^\|Reference CD Image Creation for Marrowby V1\.0\|[^|]+\|\|$'
 
+check "exit code 0 (got $exit_code)" test "$exit_code" -eq 0
 check "image is $expected_size bytes (got $size)" test "$size" -eq "$expected_size"
 check "console starts: empty line, banner, notice, empty line ('$head_lines')" \
     eval '[[ $head_lines =~ $banner_re ]]'
@@ -56,10 +61,11 @@ check "first progress line shows 0.0 ('$first_line')" eval '[[ $first_line =~ $f
 check "last progress line shows 99.9 ('$last_line')" eval '[[ $last_line =~ $last_re ]]'
 check "console ends: empty line, Finished!, empty line" test "$ending" = "NNFinished!NN"
 
-sha=$(sha256sum Reference.wav | cut -d' ' -f1)
+sha=$(sha256sum Reference.wav 2>/dev/null | cut -d' ' -f1) || sha=unavailable
 echo "frames:            $frames"
 echo "total seconds:     $(printf '%.1f' "$seconds")"
 echo "frames per second: $(echo "$frames / $seconds" | bc)"
+echo "CPU seconds:       $cpu"
 echo "peak memory:       $peak"
 echo "SHA-256:           $sha"
 echo "image:             $work/Reference.wav"
