@@ -5,6 +5,7 @@
 #include <unistd.h>
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -131,15 +132,19 @@ std::string ShippedDescription(const std::string& name) {
 namespace audio_testing {
 
 const std::string& SmallWavImage() {
+    // One shared file for every test process: its content never changes, and death tests end
+    // their process without clean-up, so a per-process file would be left behind.
     static const std::string path = [] {
-        const std::string file =
-            testing::TempDir() + "audio_test_" + std::to_string(getpid()) + ".wav";
-        simdrive::PatternSource source(600, 3);
-        std::string error;
-        if (!simdrive::WriteWavFile(file, source, error)) {
-            ADD_FAILURE() << error;
+        const std::string file = testing::TempDir() + "marrowby_audio_test_600_3.wav";
+        if (!std::filesystem::exists(file)) {
+            const std::string part = file + "." + std::to_string(getpid());
+            simdrive::PatternSource source(600, 3);
+            std::string error;
+            if (!simdrive::WriteWavFile(part, source, error)) {
+                ADD_FAILURE() << error;
+            }
+            std::filesystem::rename(part, file);  // atomic: parallel tests see all or nothing
         }
-        std::atexit([] { std::remove(path.c_str()); });
         return file;
     }();
     return path;
