@@ -10,6 +10,7 @@
 
 #include "simdrive/description.h"
 #include "tests/support/program_run.h"
+#include "tests/support/quellor_console.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -18,10 +19,7 @@ using testing_support::BuiltProgram;
 using testing_support::ReadFileBytes;
 using testing_support::RunProgram;
 
-const std::string banner =
-    "Quellor for Marrowby V1.1\n"
-    "Copyright (c) the Marrowby developers. Free to use for testing CD drives.\n"
-    "\n";
+const std::string& banner = testing_support::quellorBanner;
 
 constexpr std::int64_t discSectors = 300;
 

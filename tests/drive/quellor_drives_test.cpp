@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "tests/support/program_run.h"
+#include "tests/support/quellor_console.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -15,10 +16,7 @@ namespace {
 using testing_support::BuiltProgram;
 using testing_support::RunProgram;
 
-const std::string banner =
-    "Quellor for Marrowby V1.1\n"
-    "Copyright (c) the Marrowby developers. Free to use for testing CD drives.\n"
-    "\n";
+const std::string& banner = testing_support::quellorBanner;
 const std::string noDrive = banner + "Drive number does not exists!\n\n";
 const std::string noDisc = banner + "No CD found in specified drive!\n\n";
 

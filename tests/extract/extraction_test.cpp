@@ -13,6 +13,7 @@
 
 #include "simdrive/description.h"
 #include "tests/support/program_run.h"
+#include "tests/support/quellor_console.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -21,10 +22,7 @@ using testing_support::ReadFileBytes;
 using testing_support::RunResult;
 using testing_support::TempDir;
 
-const std::string banner =
-    "Quellor for Marrowby V1.1\n"
-    "Copyright (c) the Marrowby developers. Free to use for testing CD drives.\n"
-    "\n";
+const std::string& banner = testing_support::quellorBanner;
 
 constexpr std::size_t sectorBytes = 2352;
 constexpr std::size_t c2Bytes = 294;

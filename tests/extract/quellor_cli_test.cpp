@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "tests/support/program_run.h"
+#include "tests/support/quellor_console.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -12,10 +13,7 @@ namespace {
 using testing_support::BuiltProgram;
 using testing_support::RunProgram;
 
-const std::string banner =
-    "Quellor for Marrowby V1.1\n"
-    "Copyright (c) the Marrowby developers. Free to use for testing CD drives.\n"
-    "\n";
+const std::string& banner = testing_support::quellorBanner;
 
 testing_support::RunResult RunQuellor(const std::vector<std::string>& arguments) {
     testing_support::TempDir dir;
@@ -67,6 +65,32 @@ TEST(QuellorConsole, ClosedStandardOutputIsNoCrash) {
     const auto run = RunProgram(BuiltProgram("Quellor"), {"0"}, options);
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_EQ(run.err, "");
+}
+
+}  // namespace
+
+namespace {
+
+// Under an address-space limit the two buffer areas cannot be had. Which limit lets the
+// program start but not allocate depends on the build, so a range is tried; a checked build
+// reserves far more address space for itself and cannot run this at all.
+TEST(QuellorConsole, MissingMemoryIsReportedWithExitCodeOne) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the address sanitizer needs more address space than any limit here";
+#endif
+    bool reported = false;
+    for (int kilobytes = 4'000; kilobytes <= 14'000 && !reported; kilobytes += 500) {
+        const auto run = testing_support::RunProgram(
+            "/bin/sh", {"-c", "ulimit -v " + std::to_string(kilobytes) + " && exec \"$0\" 0",
+                        BuiltProgram("Quellor").string()});
+        if (run.out == "Not enough memory!\n\n") {
+            EXPECT_EQ(run.exitCode, 1);
+            reported = true;
+        } else if (run.exitCode == 0) {
+            EXPECT_EQ(run.out, banner + "Drive number does not exists!\n\n");
+        }
+    }
+    EXPECT_TRUE(reported);
 }
 
 }  // namespace
