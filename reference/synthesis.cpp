@@ -56,13 +56,6 @@ void RandomGenerator::SeedRandom(std::uint32_t seed) {
     k_ = 33;
 }
 
-std::uint32_t RandomGenerator::RandomBelow(std::uint32_t n) {
-    j_ = j_ == 55 ? 1 : j_ + 1;
-    k_ = k_ == 55 ? 1 : k_ + 1;
-    table_[j_] += table_[k_];
-    return n > 0 ? table_[j_] % n : table_[j_];
-}
-
 void PickSegment(ToneVoice& voice, RandomGenerator& random, std::int64_t frame) {
     if (frame + endGuard >= imageFrames) {
         voice.startFrame = guardStartFrame;
@@ -125,8 +118,18 @@ std::int16_t ClipToSample(double sum) {
     return static_cast<std::int16_t>(sum);  // truncation toward zero
 }
 
-std::int16_t ExactLeftSample(std::span<const ToneVoice, voiceCount> voices, std::int64_t frame,
-                             std::optional<std::uint32_t> noiseDraw) {
+std::array<double, harmonicCount> HarmonicAmplitudes(const ToneVoice& voice) {
+    std::array<double, harmonicCount> amplitudes{};
+    double a = voice.amplitude;
+    for (double& amplitude : amplitudes) {
+        amplitude = a;
+        a = Store(Widen(voice.decay) * Widen(a));
+    }
+    return amplitudes;
+}
+
+double ExactMix(std::span<const ToneVoice, voiceCount> voices, std::int64_t frame,
+                std::optional<std::uint32_t> noiseDraw) {
     double sum = 0.0;
     for (const ToneVoice& voice : voices) {
         if (Sounds(voice, frame)) {
@@ -136,7 +139,12 @@ std::int16_t ExactLeftSample(std::span<const ToneVoice, voiceCount> voices, std:
     if (noiseDraw) {
         sum = AddNoise(sum, *noiseDraw);
     }
-    return ClipToSample(sum);
+    return sum;
+}
+
+std::int16_t ExactLeftSample(std::span<const ToneVoice, voiceCount> voices, std::int64_t frame,
+                             std::optional<std::uint32_t> noiseDraw) {
+    return ClipToSample(ExactMix(voices, frame, noiseDraw));
 }
 
 std::int16_t DelayLine::Push(std::int16_t left) {
@@ -197,7 +205,7 @@ FrameDraws Synthesis::DrawFrame(std::int64_t frame) {
     }
     FrameDraws draws;
     if (HasNoise(frame)) {
-        draws.noise = random_.RandomBelow(16'000);
+        draws.noise = random_.RandomBelow(noiseDrawLimit);
     }
     return draws;
 }
@@ -214,22 +222,54 @@ void Synthesis::SkipTo(std::int64_t frame) {
     if (frame < nextFrame_) {
         runtime::RuntimeError("INDEX-RANGE");
     }
-    const std::int64_t exactFrom = frame - rightChannelDelay;
-    while (nextFrame_ < exactFrom) {
+    DrawTo(std::max(nextFrame_, frame - rightChannelDelay));
+    while (nextFrame_ < frame) {
+        (void)MixFrame(nextFrame_);
+    }
+}
+
+void Synthesis::DrawTo(std::int64_t frame) {
+    if (frame < nextFrame_) {
+        runtime::RuntimeError("INDEX-RANGE");
+    }
+    while (nextFrame_ < frame) {
         // Until the next segment ends, a frame draws its noise and nothing else. The reduction
         // of a draw does not touch the generator, so the unreduced value advances it the same.
-        const std::int64_t quietEnd = std::min(exactFrom, EarliestSegmentEnd());
+        const std::int64_t quietEnd = std::min(frame, EarliestSegmentEnd());
         for (; nextFrame_ < quietEnd; ++nextFrame_) {
             if (HasNoise(nextFrame_)) {
                 (void)random_.RandomBelow(0);
             }
         }
-        if (nextFrame_ < exactFrom) {
+        if (nextFrame_ < frame) {
             (void)DrawFrame(nextFrame_);
         }
     }
-    while (nextFrame_ < frame) {
-        (void)MixFrame(nextFrame_);
+}
+
+void Synthesis::PlanFrames(FramePlan& plan) {
+    plan.firstFrame = nextFrame_;
+    plan.epochCount = 0;
+    const std::int64_t end = nextFrame_ + plan.FrameCount();
+    auto draw = plan.noise.begin();
+    auto addEpoch = [&plan, this](std::int64_t frame) {
+        runtime::CheckIndex(plan.epochCount, plan.epochStorage.size());
+        plan.epochStorage[plan.epochCount++] = VoiceEpoch{frame, voices_};
+    };
+    while (nextFrame_ < end) {
+        // The first frame, or one where a segment ends: picks, then a new epoch.
+        if (plan.epochCount == 0 || nextFrame_ >= EarliestSegmentEnd()) {
+            const std::int64_t frame = nextFrame_;
+            const FrameDraws draws = DrawFrame(frame);
+            addEpoch(frame);
+            *draw++ = draws.noise ? static_cast<std::uint16_t>(*draws.noise) : noNoiseDraw;
+        }
+        const std::int64_t quietEnd = std::min(end, EarliestSegmentEnd());
+        for (; nextFrame_ < quietEnd; ++nextFrame_) {
+            *draw++ = HasNoise(nextFrame_)
+                          ? static_cast<std::uint16_t>(random_.RandomBelow(noiseDrawLimit))
+                          : noNoiseDraw;
+        }
     }
 }
 

@@ -8,7 +8,9 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
+#include <iterator>
 #include <optional>
 #include <span>
 
@@ -22,14 +24,24 @@ inline constexpr std::int64_t noiseFirstFrame = 176'400;
 inline constexpr std::int64_t noiseLastFrame = 195'759'900;  // inclusive
 inline constexpr std::int64_t endGuard = 110'000;  // no segment starts within this of the end
 inline constexpr std::uint32_t imageSeed = 1'005;
+inline constexpr std::int32_t harmonicCount = 15;  // while below 22 kHz; always 15 in the image
+inline constexpr std::int64_t shortestSegment = 10'000;
+inline constexpr std::uint32_t noiseDrawLimit = 16'000;
 
 // The runtime's additive lagged-Fibonacci generator over 55 words, arithmetic modulo 2^32.
 class RandomGenerator {
 public:
     // A seed of 0 means the caller seeds from the clock; this class takes the value as given.
     void SeedRandom(std::uint32_t seed);
-    // Next value reduced below n; n = 0 gives the unreduced value.
-    [[nodiscard]] std::uint32_t RandomBelow(std::uint32_t n);
+    // Next value reduced below n; n = 0 gives the unreduced value. Inline, so that a constant n
+    // costs no division.
+    [[nodiscard]] std::uint32_t RandomBelow(std::uint32_t n) {
+        j_ = j_ == 55 ? 1 : j_ + 1;
+        k_ = k_ == 55 ? 1 : k_ + 1;
+        table_[static_cast<std::size_t>(j_)] += table_[static_cast<std::size_t>(k_)];
+        const std::uint32_t value = table_[static_cast<std::size_t>(j_)];
+        return n > 0 ? value % n : value;
+    }
 
 private:
     std::array<std::uint32_t, 56> table_{};  // words 1..55; index 0 unused
@@ -73,6 +85,12 @@ void PickSegment(ToneVoice& voice, RandomGenerator& random, std::int64_t frame);
 [[nodiscard]] double AddNoise(double sum, std::uint32_t draw);
 // Clips to the 16-bit range, otherwise truncates toward zero.
 [[nodiscard]] std::int16_t ClipToSample(double sum);
+// The harmonics' amplitudes of a voice's tone, as ToneSample computes them: amplitude x
+// decay^(h-1), rounded to double after each product.
+[[nodiscard]] std::array<double, harmonicCount> HarmonicAmplitudes(const ToneVoice& voice);
+// The mix of `frame` before its conversion to 16 bits.
+[[nodiscard]] double ExactMix(std::span<const ToneVoice, voiceCount> voices, std::int64_t frame,
+                              std::optional<std::uint32_t> noiseDraw);
 // The left sample of `frame`, given the voices after the frame's picks and its noise draw.
 [[nodiscard]] std::int16_t ExactLeftSample(std::span<const ToneVoice, voiceCount> voices,
                                            std::int64_t frame,
@@ -107,6 +125,36 @@ struct FrameDraws {
     std::optional<std::uint32_t> noise;
 };
 
+// A frame outside the noise window (draws are below 16,000).
+inline constexpr std::uint16_t noNoiseDraw = 0xFFFF;
+
+// The voices in force from `firstFrame` until the next epoch of a plan: between two picks, every
+// frame sees the same voices.
+struct VoiceEpoch {
+    std::int64_t firstFrame = 0;
+    Voices voices{};
+};
+
+// Everything the generator decides about a run of frames, so that their samples can then be
+// computed in any order. The storage belongs to the caller.
+struct FramePlan {
+    std::int64_t firstFrame = 0;
+    std::span<std::uint16_t> noise;  // one draw per frame, noNoiseDraw outside the noise window
+    std::span<VoiceEpoch> epochStorage;
+    std::size_t epochCount = 0;
+
+    [[nodiscard]] std::int64_t FrameCount() const { return std::ssize(noise); }
+    [[nodiscard]] std::span<const VoiceEpoch> Epochs() const {
+        return epochStorage.first(epochCount);
+    }
+};
+
+// Epochs a plan of `frames` frames can need: a voice picks at most once per shortest segment,
+// plus the epoch in force at the first frame.
+[[nodiscard]] constexpr std::size_t MaxEpochs(std::int64_t frames) {
+    return static_cast<std::size_t>(1 + voiceCount * (frames / shortestSegment + 1));
+}
+
 // The whole image's state: generator, voices, delay line. Frames are produced in strict order.
 class Synthesis {
 public:
@@ -137,6 +185,12 @@ public:
     // Advances to `frame` (not before NextFrame()) drawing without sines, except for the last
     // 128 frames, whose left samples the delay line needs.
     void SkipTo(std::int64_t frame);
+    // Advances to `frame` (not before NextFrame()) drawing without sines; the delay line is left
+    // as it was.
+    void DrawTo(std::int64_t frame);
+    // Draws the next plan.noise.size() frames into `plan`, without sines, and advances past them
+    // like DrawTo.
+    void PlanFrames(FramePlan& plan);
 
     [[nodiscard]] std::int64_t NextFrame() const { return nextFrame_; }
     [[nodiscard]] const ToneVoice& Voice(std::int32_t voice) const;

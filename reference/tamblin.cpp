@@ -1,9 +1,11 @@
 #include "reference/tamblin.h"
 
+#include <algorithm>
 #include <span>
 #include <string_view>
 #include <utility>  // runtime/error.h uses std::in_range
 
+#include "reference/image_renderer.h"
 #include "reference/synthesis.h"
 #include "runtime/console.h"
 #include "runtime/error.h"
@@ -40,19 +42,6 @@ private:
     ProgressText& text_;
 };
 
-// A sample's two bytes, little-endian, at `offset` of the block.
-void PutSample(std::span<std::byte, blockBytes> block, std::size_t offset, std::int16_t sample) {
-    const auto bits = static_cast<std::uint16_t>(sample);
-    block[offset] = static_cast<std::byte>(bits & 0xFF);
-    block[offset + 1] = static_cast<std::byte>(bits >> 8);
-}
-
-void PutFrame(std::span<std::byte, blockBytes> block, std::int32_t fill, StereoFrame frame) {
-    const auto offset = static_cast<std::size_t>(fill) * bytesPerFrame;
-    PutSample(block, offset, frame.left);
-    PutSample(block, offset + 2, frame.right);
-}
-
 void PrintBanner() {
     runtime::WriteLn();
     runtime::WriteString(banner);
@@ -74,6 +63,36 @@ std::int32_t ReportWriteFailure(const runtime::FileChannel& file) {
     runtime::WriteLn();
     return 1;
 }
+
+// Writes each chunk as one write and prints the progress lines of its blocks, in order, once they
+// are in the file. After a failed write the lines stop at the block that failed, as if every
+// block were written on its own.
+class ImageFile final : public BlockSink {
+public:
+    explicit ImageFile(runtime::FileChannel& file) : file_(file) {}
+
+    bool TakeBlocks(std::int64_t firstBlock, std::span<const std::byte> bytes) override {
+        runtime::WriteBlock(file_, bytes);
+        const auto blocks = static_cast<std::int64_t>(bytes.size() / blockBytes);
+        const std::int64_t reached =
+            file_.result == 0
+                ? blocks
+                : std::min(blocks, file_.bytesMoved / static_cast<std::int64_t>(blockBytes) + 1);
+        for (std::int64_t block = firstBlock; block < firstBlock + reached; ++block) {
+            const std::int64_t lastFrame = (block + 1) * blockFrames - 1;
+            const std::int64_t progress = ProgressHundredths(lastFrame);
+            if (progress != lastShown_) {
+                ProgressLine(progress, lastFrame);
+                lastShown_ = progress;
+            }
+        }
+        return file_.result == 0;
+    }
+
+private:
+    runtime::FileChannel& file_;
+    std::int64_t lastShown_ = 0;
+};
 
 }  // namespace
 
@@ -115,8 +134,6 @@ void ProgressLine(std::int64_t hundredths, std::int64_t frame) {
 
 std::int32_t RunTamblin() {
     PrintBanner();
-    Synthesis synthesis;
-    synthesis.BeginImage();
 
     runtime::FileChannel file;
     runtime::CreateOutputFile(imageFileName, file);
@@ -131,24 +148,9 @@ std::int32_t RunTamblin() {
     }
     runtime::StartTimer();
 
-    std::array<std::byte, blockBytes> block{};
-    std::int32_t fill = 0;
-    std::int64_t lastShown = 0;
-    for (std::int64_t frame = 0; frame < imageFrames; ++frame) {
-        PutFrame(block, fill, synthesis.MixFrame(frame));
-        ++fill;
-        if (fill >= blockFrames) {
-            const std::int64_t progress = ProgressHundredths(frame);
-            if (progress != lastShown) {
-                ProgressLine(progress, frame);
-                lastShown = progress;
-            }
-            runtime::WriteBlock(file, block);
-            if (file.result != 0) {
-                return ReportWriteFailure(file);
-            }
-            fill = 0;
-        }
+    ImageFile image(file);
+    if (!RenderImage(image, 0, imageBlocks).complete) {
+        return ReportWriteFailure(file);
     }
     // Closing can still report a failed write of data the system held back.
     runtime::CloseFile(file);
