@@ -1,17 +1,29 @@
 #!/bin/bash
-# One full run of Tamblin: prints frames per second, total seconds and peak memory, checks the
-# console's shape and the image's length, and prints the image's SHA-256.
+# First the fast and the exact path's frames per second over the same range (tamblin_speed, next
+# to Tamblin), then one full run of Tamblin: prints frames per second, wall and CPU seconds and
+# peak memory, checks the console's shape, the image's length, the memory limit and the image's
+# SHA-256 against the published one.
 #   tamblin_bench.sh <path to Tamblin> [work directory, default: a new temporary one]
 # The image is 783 MB; the work directory keeps it for comparison with other runs.
 set -euo pipefail
 
 tamblin=$(realpath "${1:?usage: tamblin_bench.sh <path to Tamblin> [work directory]}")
+speed=$(dirname "$tamblin")/tamblin_speed
 work=${2:-$(mktemp -d)}
 mkdir -p "$work"
 cd "$work"
 
 frames=195804000
 expected_size=783216044
+published_sha=058e838a14c24686f556042d9eb6f5ac50476c75fdce8265c94b80d5ceb30310
+peak_limit_kb=65536
+
+speed_code=0
+if [[ -x $speed ]]; then
+    echo "--- fast and exact path over one range"
+    "$speed" || speed_code=$?
+    echo "--- one full run of Tamblin"
+fi
 
 start=$(date +%s.%N)
 exit_code=0
@@ -60,8 +72,15 @@ check "9,999 progress lines (got $progress_lines)" test "$progress_lines" -eq 99
 check "first progress line shows 0.0 ('$first_line')" eval '[[ $first_line =~ $first_re ]]'
 check "last progress line shows 99.9 ('$last_line')" eval '[[ $last_line =~ $last_re ]]'
 check "console ends: empty line, Finished!, empty line" test "$ending" = "NNFinished!NN"
+if [[ -n ${peak_kb:-} ]]; then
+    check "peak memory at most $peak_limit_kb KiB (got $peak_kb)" test "$peak_kb" -le "$peak_limit_kb"
+fi
+if [[ -x $speed ]]; then
+    check "fast and exact path give the same bytes over the range" test "$speed_code" -eq 0
+fi
 
 sha=$(sha256sum Reference.wav 2>/dev/null | cut -d' ' -f1) || sha=unavailable
+check "SHA-256 is the published image's" test "$sha" = "$published_sha"
 echo "frames:            $frames"
 echo "total seconds:     $(printf '%.1f' "$seconds")"
 echo "frames per second: $(echo "$frames / $seconds" | bc)"
