@@ -153,8 +153,8 @@ void Renderer::StopWorkers() {
     }
     for (runtime::Thread*& worker : workers_) {
         std::int32_t ignored = 0;
-        while (worker != nullptr && runtime::WaitThread(worker, runtime::waitForever, ignored) !=
-                                        runtime::WaitStatus::ended) {
+        if (worker != nullptr) {
+            (void)runtime::WaitThread(worker, runtime::waitForever, ignored);
         }
     }
 }
@@ -246,6 +246,9 @@ void Renderer::WaitForChunk(std::int64_t index) {
             chunk.done.Wait();
         }
     }
+    // The thread that finished the last piece has set the event, or is about to: wait for it,
+    // so that its late Set cannot mark the slot's next chunk done.
+    chunk.done.Wait();
 }
 
 void Renderer::Assemble(Chunk& chunk) {
