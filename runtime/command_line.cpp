@@ -56,6 +56,30 @@ void BuildCommandTail(std::span<const char* const> arguments, std::span<char> bu
     }
 }
 
+std::string_view TailAfterProgramName(std::string_view commandLine) {
+    const auto skipSpaces = [&commandLine] {
+        commandLine.remove_prefix(std::min(commandLine.size(), commandLine.find_first_not_of(' ')));
+    };
+    skipSpaces();
+    if (!commandLine.empty() && commandLine.front() == '"') {
+        commandLine.remove_prefix(1);
+        const std::size_t closing = commandLine.find('"');
+        commandLine.remove_prefix(closing == std::string_view::npos ? commandLine.size()
+                                                                    : closing + 1);
+    } else {
+        commandLine.remove_prefix(std::min(commandLine.size(), commandLine.find(' ')));
+    }
+    skipSpaces();
+    return commandLine;
+}
+
+void CopyCommandTail(std::string_view tail, std::span<char> buffer) {
+    TailWriter writer(buffer);
+    for (char c : tail) {
+        writer.Put(c);
+    }
+}
+
 bool StrToInt(std::string_view text, std::int32_t& value) {
     text = text.substr(0, std::min(text.size(), text.find('\0')));
     std::size_t i = 0;

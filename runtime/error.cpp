@@ -47,15 +47,12 @@ void RuntimeError(std::string_view name, std::source_location where) {
     }
     FlushConsole();
     ReportText report;
-    report.Append("Unhandled exception");
-    report.Append(platform::lineEnd);
     report.Append("at ");
     report.Append(ModuleName(where.file_name()));
     report.Append(".");
     report.Append(FormatInt(where.line(), 0).View());
     report.Append(" -> ");
     report.Append(name);
-    report.Append(platform::lineEnd);
     platform::ShowErrorReport(report.View());
     Halt(runtimeErrorExitCode);
 }

@@ -1,4 +1,4 @@
-// The operations each OS backend of the runtime provides (runtime/posix/ now, Win32 later).
+// The operations each OS backend of the runtime provides (runtime/posix/, runtime/win32/).
 // Only the runtime's own portable files include this.
 #pragma once
 
@@ -20,7 +20,10 @@ extern const std::string_view lineEnd;
 // Writes everything or gives up silently: a console that went away is not an error.
 void WriteConsole(std::string_view bytes);
 
-// The fault report's channel (standard error here, a message box on Windows).
+// The caption of every runtime error report.
+inline constexpr std::string_view errorReportCaption = "Unhandled exception";
+// Shows the report "at <where> -> <name>" under the caption: on standard error here, in a
+// message box on Windows. Returns once the user has seen it.
 void ShowErrorReport(std::string_view text);
 
 // The command line without the program name, as the programs split it themselves.

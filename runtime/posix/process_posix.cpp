@@ -76,7 +76,8 @@ void OnFault(int signal, siginfo_t* info, void*) {
     for (std::size_t i = hex.size(); i-- > 0; address >>= 4) {
         hex[i] = "0123456789ABCDEF"[address & 0xF];
     }
-    WriteAll(STDERR_FILENO, "Unhandled exception\nat ");
+    WriteAll(STDERR_FILENO, errorReportCaption);
+    WriteAll(STDERR_FILENO, "\nat ");
     WriteAll(STDERR_FILENO, {hex.data(), hex.size()});
     WriteAll(STDERR_FILENO, " -> ");
     WriteAll(STDERR_FILENO, FaultName(signal, info->si_code));
@@ -125,7 +126,10 @@ void WriteConsole(std::string_view bytes) {
 }
 
 void ShowErrorReport(std::string_view text) {
+    WriteAll(STDERR_FILENO, errorReportCaption);
+    WriteAll(STDERR_FILENO, lineEnd);
     WriteAll(STDERR_FILENO, text);
+    WriteAll(STDERR_FILENO, lineEnd);
 }
 
 // Linux hands over the arguments already split by the shell, quotes removed; they are

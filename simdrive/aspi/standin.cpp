@@ -15,6 +15,7 @@
 #include <string_view>
 
 #include "manager_server.h"
+#include "standin_event.h"
 
 namespace {
 
@@ -55,15 +56,29 @@ void LogEntry(const char* entry) {
     }
 }
 
-// Made on first use; its destructor, run when the library is unloaded, stops its thread.
+// Made on first use; where the platform allows, its destructor, run when the library is
+// unloaded, stops its thread.
 standin::ManagerServer& Server() {
-    static standin::ManagerServer server(DrivesFromEnvironment(), CompletionFromEnvironment());
-    return server;
+    standin::KeepLoadedWhileServing();
+    static auto server = std::make_unique<standin::ManagerServer>(DrivesFromEnvironment(),
+                                                                  CompletionFromEnvironment());
+    static const struct Keeper {
+        ~Keeper() {
+            if (!standin::stopServerAtUnload) {
+                (void)server.release();
+            }
+        }
+    } keeper;
+    return *server;
 }
 
 }  // namespace
 
+#if defined(_WIN32)
+#define STANDIN_EXPORT extern "C" __declspec(dllexport)
+#else
 #define STANDIN_EXPORT extern "C" __attribute__((visibility("default")))
+#endif
 
 STANDIN_EXPORT std::uint32_t GetASPI32SupportInfo() {
     LogEntry("GetASPI32SupportInfo");

@@ -15,4 +15,8 @@ void SignalEvent(void* event) {
     }
 }
 
+// Unloading runs the server's destructor, which stops and joins its thread.
+void KeepLoadedWhileServing() {}
+const bool stopServerAtUnload = true;
+
 }  // namespace standin

@@ -96,6 +96,7 @@ RunResult RunProgram(const std::filesystem::path& program,
         result.signal = WTERMSIG(status);
     }
     result.out = ReadText(outPath);
+    result.rawOut = result.out;
     result.err = ReadText(errPath);
     return result;
 }

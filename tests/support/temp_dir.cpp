@@ -1,19 +1,25 @@
 #include "tests/support/temp_dir.h"
 
-#include <stdlib.h>
-
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <stdexcept>
 
 namespace testing_support {
 
+// A name nobody holds yet: creating the directory is what claims it.
 TempDir::TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "marrowby-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) {
-        throw std::runtime_error("cannot create a temporary directory");
+    static std::mt19937_64 names{std::random_device{}()};
+    const auto base = std::filesystem::temp_directory_path();
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        auto candidate = base / ("marrowby-" + std::to_string(names() % 1'000'000'000'000));
+        std::error_code error;
+        if (std::filesystem::create_directory(candidate, error)) {
+            path_ = std::move(candidate);
+            return;
+        }
     }
-    path_ = pattern;
+    throw std::runtime_error("cannot create a temporary directory");
 }
 
 TempDir::~TempDir() {
