@@ -89,7 +89,8 @@ TEST_P(QuellorToReport, FilesEqualTheModelsAndTheVerdictItsTruth) {
         {(expected / "Reference.wav").string(), driveName + ".wav", driveName + ".c2"}, options);
     ASSERT_EQ(verdict.exitCode, 0) << verdict.err;
     const auto truth = model.Truth();
-    const std::string offset = (c.offset > 0 ? "+" : "") + std::to_string(c.offset);
+    std::string offset = c.offset > 0 ? "+" : "";
+    offset += std::to_string(c.offset);
     for (const std::string& line :
          {"Read offset:         " + offset + " samples",
           "Sectors with errors: " + std::to_string(truth.sectorsWithErrors) +
