@@ -223,17 +223,21 @@ bool ComparePass(const ComparisonFiles& files, C2Shift shift, bool scoreShifts,
                 CountSector(delivered, expected.data() + s * kSectorBytes, flags, wrongMask.data());
             if (counts.wrongBytes > 0) {
                 ++result.sectorsWithErrors;
-                if (scoreShifts) {
+                // Zeros where audio belongs and no pointers of its own: the read failed. The
+                // host saw that failure, so these bytes say nothing about the C2 pointers.
+                counts.zeroFilled = AllZero(own, kC2Bytes) && AllZero(delivered, kSectorBytes);
+            }
+            if (counts.zeroFilled) {
+                ++result.zeroFilledSectors;
+                result.undeliveredBytes += counts.wrongBytes;
+            } else {
+                if (scoreShifts && counts.wrongBytes > 0) {
                     ScoreSector(wrongMask.data(), stream.data(), start, result.shifts);
                 }
-                // Zeros where audio belongs and no pointers of its own: the read failed.
-                if (AllZero(own, kC2Bytes) && AllZero(delivered, kSectorBytes)) {
-                    counts.zeroFilled = true;
-                    ++result.zeroFilledSectors;
-                }
+                Add(result.bytes, counts.wrongBytes, counts.flaggedBytes, counts.detectedBytes);
+                Add(result.samples, counts.wrongSamples, counts.flaggedSamples,
+                    counts.detectedSamples);
             }
-            Add(result.bytes, counts.wrongBytes, counts.flaggedBytes, counts.detectedBytes);
-            Add(result.samples, counts.wrongSamples, counts.flaggedSamples, counts.detectedSamples);
             result.sectors[static_cast<std::size_t>(first + s)] = counts;
         }
     }

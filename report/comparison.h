@@ -48,11 +48,14 @@ struct ShiftScore {
     Tally bytes;  // byte-level outcome with the pointers moved by `shift`
 };
 
+// The C2 tallies cover the sectors the drive delivered; a zero-filled sector (a failed read)
+// counts among the sectors with errors and in `undeliveredBytes` only.
 struct PassResult {
     Tally bytes;
     Tally samples;
     std::int64_t sectorsWithErrors = 0;
     std::int64_t zeroFilledSectors = 0;
+    std::uint64_t undeliveredBytes = 0;  // wrong bytes of the zero-filled sectors
     std::vector<SectorCounts> sectors;
     std::vector<ShiftScore> shifts;  // literal first; filled when scoring was asked for
 };

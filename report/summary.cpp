@@ -151,10 +151,13 @@ std::vector<Region> FindRegions(const std::vector<SectorCounts>& sectors) {
         }
         Region& r = regions.back();
         r.end = sector + 1;
+        if (s.zeroFilled) {
+            ++r.zeroFilled;  // a failed read, kept out of the C2 counts
+            continue;
+        }
         r.bytes.wrong += s.wrongBytes;
         r.bytes.flagged += s.flaggedBytes;
         r.bytes.detected += s.detectedBytes;
-        r.zeroFilled += s.zeroFilled ? 1 : 0;
     }
     return regions;
 }
@@ -170,7 +173,9 @@ void WriteSummary(const Verdict& verdict, std::ostream& out) {
     if (literal.zeroFilledSectors > 0) {
         out << ", of which " << Grouped(literal.zeroFilledSectors)
             << " zero-filled (not delivered: unreadable) in "
-            << Grouped(ZeroFilledRuns(literal.sectors)) << " runs";
+            << Grouped(ZeroFilledRuns(literal.sectors)) << " runs\n"
+            << "                     their " << Grouped(literal.undeliveredBytes)
+            << " wrong bytes are a failed read, not a C2 verdict: left out below";
     }
     out << "\nC2 pointers as delivered:\n";
     TallyLines(literal.bytes, literal.samples, out);

@@ -117,14 +117,17 @@ Expected SimulatedExtraction::Truth(std::int32_t shiftSectors) const {
         report::SectorCounts& c = expected.sectors[static_cast<std::size_t>(s)];
         AddSector(wrong, deliveredFlags(s + shiftSectors), c);
         c.zeroFilled = !delivered && c.wrongBytes > 0;
+        expected.sectorsWithErrors += c.wrongBytes > 0 ? 1 : 0;
+        if (c.zeroFilled) {
+            ++expected.zeroFilledSectors;  // a failed read: no part of the C2 verdict
+            continue;
+        }
         expected.bytes.wrong += c.wrongBytes;
         expected.bytes.flagged += c.flaggedBytes;
         expected.bytes.detected += c.detectedBytes;
         expected.samples.wrong += c.wrongSamples;
         expected.samples.flagged += c.flaggedSamples;
         expected.samples.detected += c.detectedSamples;
-        expected.sectorsWithErrors += c.wrongBytes > 0 ? 1 : 0;
-        expected.zeroFilledSectors += c.zeroFilled ? 1 : 0;
     }
     return expected;
 }
