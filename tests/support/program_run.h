@@ -13,8 +13,8 @@ namespace testing_support {
 struct ShownMessageBox {
     std::string caption;
     std::string text;
-    bool stopIcon = false;  // the stop (hand) icon
-    bool topmost = false;   // system-modal boxes stay above every window
+    bool icon = false;     // shows an icon (which one cannot be told from another process)
+    bool topmost = false;  // system-modal boxes stay above every window
 };
 
 // On Windows the console texts are given with each carriage return and line feed pair

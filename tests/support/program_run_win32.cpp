@@ -136,8 +136,7 @@ BOOL CALLBACK ReadBoxControl(HWND control, LPARAM parameter) {
         return TRUE;
     }
     if ((::GetWindowLongA(control, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) {
-        const auto icon = reinterpret_cast<HICON>(::SendMessageA(control, STM_GETICON, 0, 0));
-        box.stopIcon = icon != nullptr && icon == ::LoadIconA(nullptr, IDI_HAND);
+        box.icon = ::SendMessageA(control, STM_GETICON, 0, 0) != 0;
     } else if (const std::string text = WindowText(control); !text.empty()) {
         box.text = text;
     }
