@@ -71,9 +71,13 @@ void Rect(std::ostream& out, const char* kind, const char* colour, double x, dou
 }
 
 void Text(std::ostream& out, double x, double y, const std::string& text,
-          const char* anchor = "start", int size = 12) {
+          const char* anchor = "start", int size = 12, bool upright = false) {
     out << "<text x=\"" << Number(x) << "\" y=\"" << Number(y) << "\" font-size=\"" << size
-        << "\" text-anchor=\"" << anchor << "\">" << Escape(text) << "</text>\n";
+        << "\" text-anchor=\"" << anchor << "\"";
+    if (upright) {
+        out << " transform=\"rotate(-90 " << Number(x) << ' ' << Number(y) << ")\"";
+    }
+    out << ">" << Escape(text) << "</text>\n";
 }
 
 void Axes(std::ostream& out, std::int64_t minutes, double decades) {
@@ -92,8 +96,9 @@ void Axes(std::ostream& out, std::int64_t minutes, double decades) {
         Text(out, kLeft - 6, kAxisY - h + 4, label, "end", 10);
         Text(out, kLeft - 6, kAxisY + h + 4, label, "end", 10);
     }
-    Text(out, 14, kAxisY - kHalfHeight / 2, "wrong bytes", "start", 11);
-    Text(out, 14, kAxisY + kHalfHeight / 2, "false flags", "start", 11);
+    // Written upwards beside the decade labels, so the two never overlap.
+    Text(out, 24, kAxisY - kHalfHeight / 2, "wrong bytes", "middle", 11, true);
+    Text(out, 24, kAxisY + kHalfHeight / 2, "false flags", "middle", 11, true);
 }
 
 void Legend(std::ostream& out) {
@@ -124,10 +129,13 @@ void WriteChart(const Verdict& verdict, const std::string& title, std::ostream& 
     for (std::int64_t s = 0; s < total; ++s) {
         const SectorCounts& c = sectors[static_cast<std::size_t>(s)];
         Bucket& b = buckets[static_cast<std::size_t>(s / perBucket)];
+        if (c.zeroFilled) {
+            ++b.zeroFilled;  // a failed read: drawn grey, never as missed bytes
+            continue;
+        }
         b.bytes.wrong += c.wrongBytes;
         b.bytes.flagged += c.flaggedBytes;
         b.bytes.detected += c.detectedBytes;
-        b.zeroFilled += c.zeroFilled ? 1 : 0;
     }
     std::uint64_t most = 1;
     for (const Bucket& b : buckets) {
