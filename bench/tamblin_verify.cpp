@@ -153,6 +153,8 @@ int main(int argc, char** argv) {
     for (std::thread& worker : workers) {
         worker.join();
     }
+    std::fprintf(stderr, "%3lld%%\n",
+                 static_cast<long long>(framesDone.load() * 100 / imageFrames));
 
     Tally total;
     for (const Tally& tally : tallies) {
