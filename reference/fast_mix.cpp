@@ -15,7 +15,9 @@ namespace reference {
 namespace {
 
 // Four frames at a time. Written with the compiler's vector types so the evaluation is the same
-// whatever the optimiser does; plain SSE2 runs it as pairs.
+// whatever the optimiser does; plain SSE2 runs it as pairs. Lane values are reinterpreted with
+// the builtin, never with a library template: an out-of-line instantiation would be shared by
+// the AVX2 and the default clone of AddTone, whose vector calling conventions differ.
 constexpr std::int32_t laneCount = 4;
 using Lanes = double __attribute__((vector_size(laneCount * sizeof(double))));
 using LaneBits = std::uint64_t __attribute__((vector_size(laneCount * sizeof(double))));
@@ -73,7 +75,7 @@ struct LaneSineCosine {
 [[nodiscard, gnu::always_inline]] inline LaneSineCosine SineCosineLanes(Lanes phase) {
     const Lanes shifted = phase * twoOverPi + roundingShift;
     const Lanes n = shifted - roundingShift;
-    const LaneBits quadrant = std::bit_cast<LaneBits>(shifted) & 3u;
+    const LaneBits quadrant = __builtin_bit_cast(LaneBits, shifted) & 3u;
     const Lanes r = (phase - n * halfPiHigh) - n * halfPiLow;
     const Lanes z = r * r;
 
@@ -89,13 +91,13 @@ struct LaneSineCosine {
     const Lanes cosine = (1.0 - 0.5 * z) + (z * z) * cosinePoly;
 
     // Quadrant q: sin = s, c, -s, -c and cos = c, -s, -c, s.
-    const LaneBits sineBits = std::bit_cast<LaneBits>(sine);
-    const LaneBits cosineBits = std::bit_cast<LaneBits>(cosine);
+    const LaneBits sineBits = __builtin_bit_cast(LaneBits, sine);
+    const LaneBits cosineBits = __builtin_bit_cast(LaneBits, cosine);
     const LaneBits odd = -(quadrant & 1u);
     const LaneBits signOfSine = (quadrant & 2u) << 62;
     const LaneBits signOfCosine = ((quadrant + 1u) & 2u) << 62;
-    return {std::bit_cast<Lanes>(((sineBits & ~odd) | (cosineBits & odd)) ^ signOfSine),
-            std::bit_cast<Lanes>(((cosineBits & ~odd) | (sineBits & odd)) ^ signOfCosine)};
+    return {__builtin_bit_cast(Lanes, ((sineBits & ~odd) | (cosineBits & odd)) ^ signOfSine),
+            __builtin_bit_cast(Lanes, ((cosineBits & ~odd) | (sineBits & odd)) ^ signOfCosine)};
 }
 
 // What the tone of one segment needs, hoisted out of the frame loop.

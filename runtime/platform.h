@@ -2,9 +2,13 @@
 // Only the runtime's own portable files include this.
 #pragma once
 
+#include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string_view>
+
+#include "runtime/thread.h"
 
 namespace runtime::platform {
 
@@ -32,5 +36,26 @@ void CommandTail(std::span<char> buffer);
 [[nodiscard]] std::int32_t LocalMillisecondsSinceMidnight();
 
 [[noreturn]] void ExitProcess(std::int32_t exitCode);
+
+}  // namespace runtime::platform
+
+namespace runtime::platform {
+
+// An OS thread as the portable thread record keeps it.
+struct OsThread {
+    std::uintptr_t handle = 0;
+    std::uint32_t id = 0;
+};
+
+// Starts a thread that calls RunStartedThread(record). A thread that is not joinable releases
+// its OS resources itself when it ends.
+[[nodiscard]] bool CreateOsThread(OsThread& thread, void* record, std::size_t stackSize,
+                                  bool joinable);
+// Portable: what every started thread runs (implemented in thread.cpp).
+void RunStartedThread(void* record);
+void YieldToOtherThreads();
+[[nodiscard]] bool IsCurrentThread(const OsThread& thread);
+// Waits for a joinable thread; on `ended` its OS resources are released.
+[[nodiscard]] WaitStatus JoinOsThread(OsThread& thread, std::chrono::milliseconds timeout);
 
 }  // namespace runtime::platform
