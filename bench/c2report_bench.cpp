@@ -45,18 +45,8 @@ bool Extract(simdrive::Drive& drive, const std::filesystem::path& wavPath,
     std::array<std::uint8_t, 18> sense{};
     for (std::int64_t first = 0; first < sectors; first += kChunk) {
         const std::int64_t count = std::min(kChunk, sectors - first);
-        const std::array<std::uint8_t, 12> cdb{0xBE,
-                                               0x04,
-                                               static_cast<std::uint8_t>(first >> 24),
-                                               static_cast<std::uint8_t>(first >> 16),
-                                               static_cast<std::uint8_t>(first >> 8),
-                                               static_cast<std::uint8_t>(first),
-                                               0,
-                                               0,
-                                               static_cast<std::uint8_t>(count),
-                                               0x12,
-                                               0,
-                                               0};
+        const auto cdb = simdrive::ReadCdCommand(static_cast<std::uint32_t>(first),
+                                                 static_cast<std::uint8_t>(count), 0x12);
         std::fill(transfer.begin(), transfer.end(), 0);
         (void)drive.Execute(cdb, simdrive::Direction::in, transfer, sense);
         for (std::int64_t i = 0; i < count; ++i) {

@@ -2,6 +2,7 @@
 // sense codes it answers with.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <span>
 
@@ -56,5 +57,24 @@ constexpr uint32_t kFixedSenseLength = 18;
 // Fixed-format sense data (response code 0x70); `information`, when given, fills bytes 3-6 and
 // sets the valid bit, as drives do for the failing block of a read.
 void WriteFixedSense(std::span<uint8_t> senseBuffer, SenseCode code, const uint32_t* information);
+
+// READ CD of `count` CD-DA sectors from `lba`, with `byte9` choosing the fields (0x10 audio,
+// 0x12 audio and C2 pointers, 0x14 also the block error byte): how tools and tests read a
+// simulated disc without going through the programs.
+[[nodiscard]] constexpr std::array<uint8_t, 12> ReadCdCommand(uint32_t lba, uint8_t count,
+                                                              uint8_t byte9) {
+    return {opcode::readCd,
+            0x04,  // expected sector type: CD-DA
+            static_cast<uint8_t>(lba >> 24),
+            static_cast<uint8_t>(lba >> 16),
+            static_cast<uint8_t>(lba >> 8),
+            static_cast<uint8_t>(lba),
+            0,
+            0,
+            count,
+            byte9,
+            0,
+            0};
+}
 
 }  // namespace simdrive

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "simdrive/description.h"
+#include "simdrive/scsi.h"
 #include "tests/support/program_run.h"
 #include "tests/support/quellor_console.h"
 #include "tests/support/temp_dir.h"
@@ -66,19 +67,7 @@ protected:
         std::array<std::uint8_t, sectorBytes + c2Bytes> block{};
         std::array<std::uint8_t, 18> sense{};
         for (std::int64_t s = 0; s < sectors; ++s) {
-            const auto lba = static_cast<std::uint32_t>(s);
-            const std::array<std::uint8_t, 12> readCd{0xBE,
-                                                      0x04,
-                                                      std::uint8_t(lba >> 24),
-                                                      std::uint8_t(lba >> 16),
-                                                      std::uint8_t(lba >> 8),
-                                                      std::uint8_t(lba),
-                                                      0,
-                                                      0,
-                                                      1,
-                                                      0x12,
-                                                      0,
-                                                      0};
+            const auto readCd = simdrive::ReadCdCommand(static_cast<std::uint32_t>(s), 1, 0x12);
             block.fill(0);
             (void)drive.Execute(readCd, simdrive::Direction::in, block, sense);
             const auto at = static_cast<std::size_t>(s);

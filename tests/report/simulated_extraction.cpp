@@ -60,18 +60,8 @@ void SimulatedExtraction::Write(const std::filesystem::path& folder, const std::
     std::array<std::uint8_t, 18> sense{};
     for (std::int64_t first = 0; first < sectors_; first += kChunk) {
         const std::int64_t count = std::min(kChunk, sectors_ - first);
-        const std::array<std::uint8_t, 12> cdb{0xBE,
-                                               0x04,
-                                               static_cast<std::uint8_t>(first >> 24),
-                                               static_cast<std::uint8_t>(first >> 16),
-                                               static_cast<std::uint8_t>(first >> 8),
-                                               static_cast<std::uint8_t>(first),
-                                               0,
-                                               0,
-                                               static_cast<std::uint8_t>(count),
-                                               0x12,
-                                               0,
-                                               0};
+        const auto cdb = simdrive::ReadCdCommand(static_cast<std::uint32_t>(first),
+                                                 static_cast<std::uint8_t>(count), 0x12);
         std::fill(transfer.begin(), transfer.end(), 0);
         const auto result = drive_->Execute(cdb, simdrive::Direction::in, transfer, sense);
         const std::int64_t good = result.transferred / (kAudio + kC2);
