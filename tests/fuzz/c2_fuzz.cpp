@@ -1,0 +1,31 @@
+// C2 detection as a drive answers it (INQUIRY, MODE SENSE(6) and (10), a trial read in each
+// form), then one read in the form found, split into audio and C2 records.
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+#include "audio/c2_read.h"
+#include "tests/fuzz/scripted_manager.h"
+
+namespace {
+
+std::array<std::byte, audio::maxC2ReadSectors * audio::audioBytesPerSector> audioBuffer;
+std::array<std::byte, audio::maxC2ReadSectors * audio::c2RecordBytes> c2Buffer;
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    fuzzing::StartScriptedManager();
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    fuzzing::SetScript({data, size});
+    drive::DriveRecord drive;
+    drive.rezeroAfterRead = (fuzzing::TakeScriptByte() & 1) != 0;
+    const std::int32_t count = fuzzing::TakeScriptByte() % (audio::maxC2ReadSectors + 1);
+    if (audio::DetectC2Mode(0, drive)) {
+        (void)audio::ReadAudioC2(c2Buffer, audioBuffer, count, 0, drive);
+    }
+    return 0;
+}

@@ -1,0 +1,61 @@
+#!/usr/bin/env bash
+# Runs every harness of the fuzz preset, two at a time, from the seed corpus in
+# tests/fuzz/corpus/<target>/. The arguments go to each harness (default: 30 seconds each);
+# inputs found on the way are kept in build/fuzz/corpus/<target>/, crashing inputs in
+# build/fuzz/crashes/. Fails when any harness crashed; its log is printed.
+#   tests/fuzz/run.sh                    # 30 s each, as CI runs them
+#   tests/fuzz/run.sh -runs=10000000     # ten million executions each
+set -uo pipefail
+cd "$(dirname "$0")/../.."
+build=build/fuzz
+options=("$@")
+((${#options[@]})) || options=(-max_total_time=30)
+mkdir -p "$build/crashes" "$build/logs"
+
+run_one() {
+    local target=$1
+    mkdir -p "$build/corpus/$target"
+    "$build/bin/${target}_fuzz" "${options[@]}" -timeout=10 -print_final_stats=1 \
+        -artifact_prefix="$build/crashes/$target-" \
+        "$build/corpus/$target" "tests/fuzz/corpus/$target" >"$build/logs/$target.log" 2>&1
+}
+
+report() {
+    local target=$1 status=$2
+    local runs
+    runs=$(grep -o 'stat::number_of_executed_units: *[0-9]*' "$build/logs/$target.log" | grep -o '[0-9]*$')
+    if ((status == 0)); then
+        echo "fuzz $target: ${runs:-?} runs, no crash"
+    else
+        echo "fuzz $target: FAILED (exit $status)"
+        cat "$build/logs/$target.log"
+        failed=1
+    fi
+}
+
+targets=()
+for harness in tests/fuzz/*_fuzz.cpp; do
+    name=${harness##*/}
+    targets+=("${name%_fuzz.cpp}")
+done
+
+failed=0
+declare -A running=()
+wait_one() {
+    local pid status
+    wait -n -p pid
+    status=$?
+    report "${running[$pid]}" "$status"
+    unset "running[$pid]"
+}
+for target in "${targets[@]}"; do
+    while ((${#running[@]} >= 2)); do
+        wait_one
+    done
+    run_one "$target" &
+    running[$!]=$target
+done
+while ((${#running[@]})); do
+    wait_one
+done
+exit "$failed"

@@ -1,0 +1,23 @@
+// The table of contents as a drive answers it: READ TOC, READ CAPACITY when the lead-out is
+// implausible, the full TOC in both forms and the sessions decoded from it.
+#include <array>
+#include <cstdint>
+
+#include "audio/toc.h"
+#include "tests/fuzz/scripted_manager.h"
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    fuzzing::StartScriptedManager();
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    fuzzing::SetScript({data, size});
+    drive::DriveRecord drive;
+    drive.rawTocBcd = (fuzzing::TakeScriptByte() & 1) != 0;  // the previous answer
+    std::array<audio::TocEntry, audio::tocEntries> table{};
+    std::int32_t lastTrack = 0;
+    std::int32_t firstTrack = 0;
+    (void)audio::ReadToc(table, lastTrack, firstTrack, drive);
+    return 0;
+}
