@@ -14,11 +14,15 @@ RegionReader::RegionReader(const std::string& path, std::uint64_t start, std::ui
 
 bool RegionReader::Read(std::int64_t position, std::span<std::uint8_t> out) {
     const auto length = static_cast<std::int64_t>(length_);
-    const std::int64_t end = position + static_cast<std::int64_t>(out.size());
-    const std::int64_t first = std::clamp<std::int64_t>(position, 0, length);
-    const std::int64_t last = std::clamp<std::int64_t>(end, 0, length);
-    std::fill(out.begin(), out.begin() + (first - position), 0);
-    std::fill(out.begin() + (last - position), out.end(), 0);
+    const auto size = static_cast<std::int64_t>(out.size());
+    // The part of the request inside the region, as indices into `out`; a request wholly
+    // before or past the region leaves it empty and reads as silence.
+    const std::int64_t from = std::clamp<std::int64_t>(-position, 0, size);
+    const std::int64_t to = std::clamp<std::int64_t>(length - position, from, size);
+    std::fill(out.begin(), out.begin() + from, 0);
+    std::fill(out.begin() + to, out.end(), 0);
+    const std::int64_t first = position + from;
+    const std::int64_t last = position + to;
     if (last <= first) {
         return true;
     }
@@ -27,7 +31,7 @@ bool RegionReader::Read(std::int64_t position, std::span<std::uint8_t> out) {
         return false;
     }
     const auto count = static_cast<std::size_t>(last - first);
-    const bool ok = std::fread(out.data() + (first - position), 1, count, file_.get()) == count;
+    const bool ok = std::fread(out.data() + from, 1, count, file_.get()) == count;
     next_ = ok ? offset + static_cast<std::int64_t>(count) : -1;
     return ok;
 }

@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <system_error>
 
 #include "report/alignment.h"
 #include "report/block_reader.h"
@@ -32,6 +33,17 @@ bool WriteFile(const std::string& path, Writer&& write) {
     write(file);
     file.flush();
     return static_cast<bool>(file);
+}
+
+// The input among `args` that `output` names (the same file, by whatever path), if any.
+const std::string* InputAt(const std::vector<std::string>& args, const std::string& output) {
+    for (const std::string& input : args) {
+        std::error_code failure;
+        if (input == output || std::filesystem::equivalent(input, output, failure)) {
+            return &input;
+        }
+    }
+    return nullptr;
 }
 
 struct Inputs {
@@ -126,13 +138,24 @@ int BuildVerdict(const std::vector<std::string>& args, Verdict& verdict, std::os
 }
 
 int RunC2Report(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    if (args.size() != 3) {
+        err << kUsage << '\n';
+        return kExitBadInput;
+    }
+    const std::string csvPath = OutputPath(args[1], ".csv");
+    const std::string svgPath = OutputPath(args[1], ".svg");
+    for (const std::string& output : {csvPath, svgPath}) {
+        if (const std::string* input = InputAt(args, output)) {
+            err << "\"" << *input << "\" is an input and also where c2report writes \"" << output
+                << "\"; it will not overwrite an input. Rename the file.\n";
+            return kExitBadInput;
+        }
+    }
     Verdict verdict;
     if (const int code = BuildVerdict(args, verdict, out, err); code != kExitOk) {
         return code;
     }
     WriteSummary(verdict, out);
-    const std::string csvPath = OutputPath(args[1], ".csv");
-    const std::string svgPath = OutputPath(args[1], ".svg");
     const std::string title = "C2 report: " + std::filesystem::path(args[1]).stem().string() +
                               ", read offset " + SignedNumber(verdict.alignment.offsetFrames) +
                               " samples";
@@ -142,6 +165,13 @@ int RunC2Report(const std::vector<std::string>& args, std::ostream& out, std::os
         return kExitIoError;
     }
     out << "Per-sector table:    " << csvPath << '\n' << "Chart:               " << svgPath << '\n';
+    // The summary is the verdict people read: losing it (a full disk, a closed pipe) is a
+    // failure, even when the files were written.
+    out.flush();
+    if (!out) {
+        err << "Cannot write the summary to standard output.\n";
+        return kExitIoError;
+    }
     return kExitOk;
 }
 

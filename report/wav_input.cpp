@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "report/cd_format.h"
 #include "wav/wav_header.h"
 
 namespace report {
@@ -93,8 +94,11 @@ std::optional<WavLayout> OpenCdWav(const std::string& path, std::string& error) 
                         std::to_string(present) + ".";
                 return std::nullopt;
             }
-            if (layout.dataBytes % 4 != 0) {
-                error = notCd;
+            if (layout.dataBytes % kFrameBytes != 0) {
+                // What an extraction leaves when its disk filled up in the middle of a frame.
+                error = "\"" + path + "\" does not end on a whole frame: its " +
+                        std::to_string(layout.dataBytes) +
+                        " bytes of audio are not a multiple of 4 (was it cut short?).";
                 return std::nullopt;
             }
             return layout;

@@ -93,6 +93,77 @@ TEST_F(C2ReportCli, RefusesBadInputWithAClearMessage) {
                   "(is it silent?).");
 }
 
+TEST_F(C2ReportCli, NamesAWavThatEndsInThePartOfAFrame) {
+    // A disk that filled up in the middle of a frame: the header says so, or says nothing.
+    auto declared = Wav(10 * 2352 + 2);
+    WriteFileBytes(dir_ / "Declared.wav", declared);
+    WriteFileBytes(dir_ / "Drive.c2", std::vector<unsigned char>(10 * 294));
+    ExpectRefused({"Declared.wav", "Declared.wav", "Drive.c2"},
+                  "\"Declared.wav\" does not end on a whole frame: its 23522 bytes of audio are "
+                  "not a multiple of 4 (was it cut short?).");
+    auto unfinished = Wav(0);
+    unfinished.resize(unfinished.size() + 10 * 2352 + 3, 1);
+    WriteFileBytes(dir_ / "Unfinished.wav", unfinished);
+    WriteFileBytes(dir_ / "Reference.wav", Wav(10 * 2352));
+    const auto run = Run({"Reference.wav", "Unfinished.wav", "Drive.c2"});
+    EXPECT_EQ(run.err,
+              "\"Unfinished.wav\" does not end on a whole frame: its 23523 bytes of audio are not "
+              "a multiple of 4 (was it cut short?).\n");
+    EXPECT_EQ(run.exitCode, 1);
+}
+
+TEST_F(C2ReportCli, NeverWritesOverAnInput) {
+    report_test::SimulatedExtraction extraction({}, {}, 400);
+    extraction.Write(dir_.Path());
+    // The pointers named where the per-sector table goes, by another spelling of the path.
+    std::filesystem::rename(dir_ / "Drive.c2", dir_ / "Drive.report.csv");
+    const auto pointers = ReadFileBytes(dir_ / "Drive.report.csv");
+    ExpectRefused({"Reference.wav", "Drive.wav", "./Drive.report.csv"},
+                  "\"./Drive.report.csv\" is an input and also where c2report writes "
+                  "\"Drive.report.csv\"; it will not overwrite an input. Rename the file.");
+    EXPECT_EQ(ReadFileBytes(dir_ / "Drive.report.csv"), pointers);
+    EXPECT_FALSE(std::filesystem::exists(dir_ / "Drive.report.svg"));
+    // The reference given under the chart's name.
+    std::filesystem::rename(dir_ / "Reference.wav", dir_ / "Drive.report.svg");
+    std::filesystem::rename(dir_ / "Drive.report.csv", dir_ / "Drive.c2");
+    ExpectRefused({"Drive.report.svg", "Drive.wav", "Drive.c2"},
+                  "\"Drive.report.svg\" is an input and also where c2report writes "
+                  "\"Drive.report.svg\"; it will not overwrite an input. Rename the file.");
+    EXPECT_FALSE(std::filesystem::exists(dir_ / "Drive.report.csv"));
+}
+
+// A 513-sector disc read 589 samples late: the comparison's second block asks the reference
+// for bytes wholly past its end, which must read as silence.
+TEST_F(C2ReportCli, AnOffsetPastTheReferencesEndComparesWithSilence) {
+    simdrive::DriveSettings settings;
+    settings.readOffsetSamples = 589;
+    report_test::SimulatedExtraction extraction(settings, {}, 513);
+    extraction.Write(dir_.Path());
+    const auto run = Run({"Reference.wav", "Drive.wav", "Drive.c2"});
+    EXPECT_EQ(run.signal, 0);
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_NE(run.out.find("Read offset:         +589 samples"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("Sectors with errors: 0\n"), std::string::npos) << run.out;
+}
+
+TEST_F(C2ReportCli, ASummaryThatCannotBeWrittenIsAnError) {
+#ifdef _WIN32
+    GTEST_SKIP() << "needs /dev/full";
+#else
+    report_test::SimulatedExtraction extraction({}, {}, 400);
+    extraction.Write(dir_.Path());
+    testing_support::RunOptions options;
+    options.workingDirectory = dir_.Path();
+    const auto run =
+        RunProgram("/bin/sh",
+                   {"-c", "exec \"$0\" \"$@\" > /dev/full", BuiltProgram("c2report").string(),
+                    "Reference.wav", "Drive.wav", "Drive.c2"},
+                   options);
+    EXPECT_EQ(run.err, "Cannot write the summary to standard output.\n");
+    EXPECT_EQ(run.exitCode, 2);
+#endif
+}
+
 TEST_F(C2ReportCli, RefusesAnExtractionOfAnotherDisc) {
     report_test::SimulatedExtraction ours({}, {}, 400, 1);
     ours.Write(dir_.Path());
