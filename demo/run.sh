@@ -5,13 +5,33 @@
 #   3. Quellor 0 reads that disc back into SIMDRIVEALLC2FORMS.wav and .c2;
 #   4. c2report compares the extraction with the reference and gives the verdict.
 # Everything lands in out/demo/. An existing Reference.wav of the right length is reused.
+#
+#   demo/run.sh [--prefix DIR] [--build DIR] [--out DIR]
+#     --prefix DIR  run the programs installed under DIR (cmake --install) instead of built ones
+#     --build DIR   take the built programs and the simulated drive from this build tree as it
+#                   stands (default: build the release preset, only the simulated drive when
+#                   --prefix is given)
+#     --out DIR     where the files land instead of out/demo
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+prefix='' build='' out=$root/out/demo
+while (($#)); do
+    case $1 in
+        --prefix | --build | --out)
+            (($# >= 2)) || { echo "$1 needs a folder" >&2; exit 2; }
+            declare "${1#--}=$(realpath -m -- "$2")"
+            shift 2 ;;
+        *) sed -n '/^#   demo/,/^set -e/p' "$0" | sed '$d; s/^# \{1,3\}//' >&2; exit 2 ;;
+    esac
+done
 cd "$root"
-cmake --preset release > /dev/null
-cmake --build --preset release
-bin=$root/build/release/bin
-out=$root/out/demo
+if [[ -z $build ]]; then
+    build=$root/build/release
+    cmake --preset release > /dev/null
+    cmake --build --preset release ${prefix:+--target simdrive_aspi}
+fi
+bin=${prefix:+$prefix/bin}
+bin=${bin:-$build/bin}
 mkdir -p "$out"
 cd "$out"
 
@@ -23,7 +43,7 @@ fi
 
 # The stand-in manager library serves the described drives to Quellor; a real drive needs
 # none of this: run "Quellor <drive number>" alone.
-LD_LIBRARY_PATH=$root/build/release/standin/both \
+LD_LIBRARY_PATH=$build/standin/both \
 SIMDRIVE_DESCRIPTION=$root/simdrive/drives/all-c2-forms.drive \
 SIMDRIVE_WAV=$out/Reference.wav \
     "$bin/Quellor" 0

@@ -1,0 +1,57 @@
+#!/usr/bin/env bash
+# A fresh `cmake --install` of a build tree into an empty prefix must hold the three programs,
+# their manual pages and the documents, nothing else; and the installed programs alone must run
+# the demo's disc to its verdict.
+#   installed_demo.sh <build tree> <source tree>
+set -euo pipefail
+build=$1 source=$2
+work=$build/installed_demo
+rm -rf "$work"
+mkdir -p "$work"
+trap 'rm -rf "$work"' EXIT
+prefix=$work/prefix
+
+cmake --install "$build" --prefix "$prefix" > "$work/install.log"
+
+expected="bin/Quellor
+bin/Tamblin
+bin/c2report
+share/doc/marrowby/LICENSE
+share/doc/marrowby/README.md
+share/man/man1/Quellor.1.gz
+share/man/man1/Tamblin.1.gz
+share/man/man1/c2report.1.gz"
+installed=$(cd "$prefix" && find . -type f -printf '%P\n' | LC_ALL=C sort)
+if [[ $installed != "$expected" ]]; then
+    echo "installed files differ from the expected ones:" >&2
+    diff <(echo "$expected") <(echo "$installed") >&2 || true
+    exit 1
+fi
+if command -v man > /dev/null; then
+    for page in Quellor Tamblin c2report; do
+        [[ $(MANPATH=$prefix/share/man man -w "$page") == "$prefix/share/man/man1/$page.1.gz" ]]
+    done
+fi
+
+# The installed programs, not the build tree's: the demo gets a tree holding only the simulated
+# drive's stand-in library.
+mkdir -p "$work/tree/standin"
+cp -r "$build/standin/both" "$work/tree/standin/"
+"$source/demo/run.sh" --prefix "$prefix" --build "$work/tree" --out "$work/demo" > "$work/demo.log" 2>&1 || {
+    cat "$work/demo.log" >&2
+    exit 1
+}
+cd "$work/demo"
+echo "058e838a14c24686f556042d9eb6f5ac50476c75fdce8265c94b80d5ceb30310  Reference.wav" |
+    sha256sum --check --quiet
+grep -q "% Done" "$work/demo.log"
+# Each drive read left its audio, its pointers and its verdict.
+drives=(*.c2)
+[[ -e ${drives[0]} ]] || { echo "the demo read no drive" >&2; exit 1; }
+for c2 in "${drives[@]}"; do
+    for file in "${c2%.c2}"{.wav,.report.csv,.report.svg}; do
+        [[ -s $file ]] || { echo "the demo left no $file" >&2; exit 1; }
+    done
+done
+echo "demo with the installed programs:"
+tail -n 40 "$work/demo.log"
