@@ -11,6 +11,12 @@ build=build/fuzz
 options=("$@")
 ((${#options[@]})) || options=(-max_total_time=30)
 mkdir -p "$build/crashes" "$build/logs"
+# Crash stacks with files and lines when a symbolizer is at hand (clang-16's own, else llvm's).
+for symbolizer in /usr/lib/llvm-16/bin/llvm-symbolizer "$(command -v llvm-symbolizer)"; do
+    if [[ -z ${ASAN_SYMBOLIZER_PATH:-} && -x $symbolizer ]]; then
+        export ASAN_SYMBOLIZER_PATH=$symbolizer
+    fi
+done
 
 run_one() {
     local target=$1

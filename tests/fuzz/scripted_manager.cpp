@@ -12,11 +12,12 @@
 namespace fuzzing {
 namespace {
 
-constexpr std::size_t answerHeaderBytes = 7;
+constexpr std::size_t answerHeaderBytes = 8;
 
 struct Answer {
     std::uint8_t status = aspi::statusFailedInit;
     std::uint8_t detail = 0;
+    std::uint8_t hostStatus = 0;
     std::uint8_t senseKey = 0;
     std::uint8_t asc = 0;
     std::uint8_t ascq = 0;
@@ -34,14 +35,15 @@ Answer TakeAnswer(std::size_t room) {
     const std::size_t headerBytes = std::min(script.size(), header.size());
     std::copy_n(script.begin(), headerBytes, header.begin());
     script = script.subspan(headerBytes);
-    const std::size_t declared = header[5] | std::size_t{header[6]} << 8;
+    const std::size_t declared = header[6] | std::size_t{header[7]} << 8;
     const std::size_t delivered = std::min({declared, room, script.size()});
     Answer answer{
         .status = header[0] == aspi::statusPending ? aspi::statusCompleted : header[0],
         .detail = header[1],
-        .senseKey = header[2],
-        .asc = header[3],
-        .ascq = header[4],
+        .hostStatus = header[2],
+        .senseKey = header[3],
+        .asc = header[4],
+        .ascq = header[5],
         .data = script.first(delivered),
     };
     script = script.subspan(delivered);
@@ -59,6 +61,7 @@ std::uint32_t Execute(aspi::SRB_ExecSCSICmd& block) {
     sense[12] = answer.asc;
     sense[13] = answer.ascq;
     std::memcpy(block.SenseArea, sense.data(), std::min<std::size_t>(block.SRB_SenseLen, 14));
+    block.SRB_HaStat = answer.hostStatus;
     block.SRB_TargStat = answer.detail;
     // Completed before Send returns: the status is stored and nobody waits on the event.
     block.SRB_Status = answer.status;

@@ -19,8 +19,9 @@ void StartScriptedManager();
 //   byte 0      the request's status; 0 reads as "completed", so zeros make a willing drive
 //   byte 1      target status (execute), targets per adapter (adapter inquiry), device type
 //               (get device type), adapter count (support information)
-//   bytes 2-4   sense key, ASC and ASCQ, stored as fixed-format sense data
-//   bytes 5-6   how many bytes the drive delivers, little-endian; cut to the command's buffer
+//   byte 2      host adapter status
+//   bytes 3-5   sense key, ASC and ASCQ, stored as fixed-format sense data
+//   bytes 6-7   how many bytes the drive delivers, little-endian; cut to the command's buffer
 //               and to the input that is left
 //   then        the delivered bytes (data-in commands only)
 // Missing bytes read as zero. Once the input is used up, every request fails.
