@@ -140,4 +140,38 @@ Alignment FindReadOffset(RegionReader& reference, RegionReader& drive, std::int3
     return result;
 }
 
+namespace {
+
+constexpr std::int64_t kSectorFrames = kSectorBytes / kFrameBytes;
+
+std::int64_t FloorDiv(std::int64_t a, std::int64_t b) {
+    return a / b - (a % b != 0 && (a < 0) != (b < 0) ? 1 : 0);
+}
+
+}  // namespace
+
+Coverage MeasureCoverage(std::int64_t referenceFrames, std::int64_t extractionSectors,
+                         std::int32_t offsetFrames) {
+    Coverage c;
+    c.referenceSectors = FloorDiv(referenceFrames + kSectorFrames - 1, kSectorFrames);
+    c.extractionSectors = extractionSectors;
+    // Extraction sector s holds reference frames [s * 588 + offset, (s + 1) * 588 + offset).
+    c.firstCompared =
+        std::clamp<std::int64_t>(FloorDiv(-offsetFrames, kSectorFrames), 0, extractionSectors);
+    c.endCompared =
+        std::clamp<std::int64_t>(-FloorDiv(-(referenceFrames - offsetFrames), kSectorFrames),
+                                 c.firstCompared, extractionSectors);
+    const std::int64_t missing = std::max<std::int64_t>(c.referenceSectors - c.Compared(), 0);
+    const std::int64_t uncoveredAtStart = std::max<std::int64_t>(offsetFrames, 0);
+    c.missingAtStart = std::min(missing, (uncoveredAtStart + kSectorFrames / 2) / kSectorFrames);
+    c.missingAtEnd = missing - c.missingAtStart;
+    if (c.Compared() > 0) {
+        const std::int64_t firstFrame = c.firstCompared * kSectorFrames + offsetFrames;
+        const std::int64_t endFrame = c.endCompared * kSectorFrames + offsetFrames;
+        c.samplesOutsideReference = std::max<std::int64_t>(-firstFrame, 0) +
+                                    std::max<std::int64_t>(endFrame - referenceFrames, 0);
+    }
+    return c;
+}
+
 }  // namespace report

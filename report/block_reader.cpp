@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "report/file_digest.h"
+
 namespace report {
 
 RegionReader::RegionReader(const std::string& path, std::uint64_t start, std::uint64_t length)
@@ -33,6 +35,9 @@ bool RegionReader::Read(std::int64_t position, std::span<std::uint8_t> out) {
     const auto count = static_cast<std::size_t>(last - first);
     const bool ok = std::fread(out.data() + from, 1, count, file_.get()) == count;
     next_ = ok ? offset + static_cast<std::int64_t>(count) : -1;
+    if (ok && digest_ != nullptr) {
+        digest_->Saw(static_cast<std::uint64_t>(offset), out.subspan(from, count));
+    }
     return ok;
 }
 

@@ -10,6 +10,8 @@
 
 namespace report {
 
+class FileDigest;
+
 class RegionReader {
 public:
     // The region [start, start + length) of the file; IsOpen() tells whether it opened.
@@ -20,6 +22,8 @@ public:
     // Fills `out` with region bytes from `position` on (which may be negative or run past
     // the end: those bytes read as zeros). False on a read error.
     [[nodiscard]] bool Read(std::int64_t position, std::span<std::uint8_t> out);
+    // Every byte read from now on is shown to `digest` (nullptr: none).
+    void ShowReadsTo(FileDigest* digest) { digest_ = digest; }
 
 private:
     struct Closer {
@@ -28,7 +32,8 @@ private:
     std::unique_ptr<std::FILE, Closer> file_;
     std::uint64_t start_;
     std::uint64_t length_;
-    std::int64_t next_ = -1;  // file offset after the last read, to skip needless seeks
+    std::int64_t next_ = -1;
+    FileDigest* digest_ = nullptr;  // file offset after the last read, to skip needless seeks
 };
 
 }  // namespace report

@@ -1,15 +1,20 @@
 #include "report/c2report.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <optional>
+#include <span>
 #include <system_error>
 
 #include "report/alignment.h"
 #include "report/block_reader.h"
 #include "report/cd_format.h"
 #include "report/comparison.h"
+#include "report/file_digest.h"
 #include "report/summary.h"
 #include "report/svg_chart.h"
+#include "report/text.h"
 #include "report/wav_input.h"
 
 namespace report {
@@ -83,13 +88,34 @@ std::string CheckInputs(const std::vector<std::string>& args, Inputs& in, std::o
                std::to_string(sectors) + " sectors of audio need 294 per sector, " +
                std::to_string(sectors * kC2Bytes) + ".";
     }
-    if (drive->dataBytes != reference->dataBytes) {
-        return "The files have different lengths: \"" + args[1] + "\" holds " +
-               std::to_string(drive->dataBytes) + " bytes of audio, \"" + args[0] + "\" " +
-               std::to_string(reference->dataBytes) + ".";
-    }
     in = Inputs{*reference, *drive, *c2Bytes, sectors};
     return {};
+}
+
+// Whether the extraction's sectors [first, end) hold nothing but zeros; nullopt on a read error.
+std::optional<bool> AllZeros(RegionReader& drive, std::int64_t first, std::int64_t end) {
+    std::vector<std::uint8_t> block(static_cast<std::size_t>(kSectorBytes) * 64);
+    for (std::int64_t s = first; s < end; s += 64) {
+        const auto bytes = std::span(block).first(
+            static_cast<std::size_t>(std::min<std::int64_t>(64, end - s) * kSectorBytes));
+        if (!drive.Read(s * kSectorBytes, bytes)) {
+            return std::nullopt;
+        }
+        if (std::any_of(bytes.begin(), bytes.end(), [](std::uint8_t b) { return b != 0; })) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// A real disc read back rarely has the image's length (run-out blocks, padding, the read
+// offset): only an overlap too small to judge the drive by is refused.
+std::string TooLittleOverlap(const Coverage& c) {
+    if (c.Compared() * 10 >= c.referenceSectors * 9) {
+        return {};
+    }
+    return "Only " + Grouped(c.Compared()) + " of the reference's " + Grouped(c.referenceSectors) +
+           " sectors are in the extraction (less than 90 %): too little to judge the drive by.";
 }
 
 }  // namespace
@@ -112,20 +138,45 @@ int BuildVerdict(const std::vector<std::string>& args, Verdict& verdict, std::os
         err << "Cannot open the input files.\n";
         return kExitBadInput;
     }
-    verdict = Verdict{args[0], args[1], args[2], FindReadOffset(reference, drive), in.sectors, 0,
-                      {},      {},      {}};
+    verdict = Verdict{};
+    verdict.reference = {args[0], FileSize(args[0]).value_or(0)};
+    verdict.extraction = {args[1], FileSize(args[1]).value_or(0)};
+    verdict.c2 = {args[2], in.c2Bytes};
+    verdict.alignment = FindReadOffset(reference, drive);
     if (!verdict.alignment.found) {
         err << verdict.alignment.failure << '\n';
         return kExitBadInput;
     }
-    verdict.framesOutsideReference = std::abs(verdict.alignment.offsetFrames);
-    const ComparisonFiles files{
-        &reference, &drive, &c2, verdict.alignment.offsetFrames, verdict.alignment.channelsSwapped,
-        in.sectors};
-    if (!ComparePass(files, {}, true, verdict.literal)) {
+    Coverage& coverage = verdict.coverage;
+    coverage = MeasureCoverage(static_cast<std::int64_t>(in.reference.dataBytes / kFrameBytes),
+                               in.sectors, verdict.alignment.offsetFrames);
+    if (const std::string failure = TooLittleOverlap(coverage); !failure.empty()) {
+        err << failure << '\n';
+        return kExitBadInput;
+    }
+    const auto before = AllZeros(drive, 0, coverage.firstCompared);
+    const auto after = AllZeros(drive, coverage.endCompared, in.sectors);
+    // The reference's hash is taken from the comparison's own reads, in the same pass.
+    FileDigest digest(args[0]);
+    reference.ShowReadsTo(&digest);
+    const ComparisonFiles files{&reference,
+                                &drive,
+                                &c2,
+                                verdict.alignment.offsetFrames,
+                                verdict.alignment.channelsSwapped,
+                                in.sectors,
+                                coverage.firstCompared,
+                                coverage.endCompared};
+    const bool compared = ComparePass(files, {}, true, verdict.literal);
+    reference.ShowReadsTo(nullptr);
+    verdict.referenceSha256 = digest.Finish();
+    if (!before || !after || !compared || verdict.referenceSha256.empty()) {
         err << "Cannot read the input files.\n";
         return kExitIoError;
     }
+    coverage.extraBeforeAllZero = *before;
+    coverage.extraAfterAllZero = *after;
+    verdict.genuineReference = verdict.referenceSha256 == kGenuineReferenceSha256;
     verdict.best = BestShift(verdict.literal.shifts);
     if (!(verdict.best.shift == C2Shift{})) {
         verdict.moved.emplace();

@@ -14,8 +14,10 @@ namespace report {
 namespace {
 
 constexpr std::int64_t kBlockSectors = 512;
-// Pointer sectors kept on either side of a block, for shifts of up to 2 sectors and 16 bytes.
+// Pointer sectors kept on either side of a block, for shifts of up to 3 sectors.
 constexpr std::int64_t kMarginSectors = 3;
+constexpr std::int32_t kMaxShiftBytes = 3 * kC2Bytes;
+constexpr std::int32_t kMaxShiftBits = 16;  // single-bit shifts tried near the literal alignment
 constexpr std::int64_t kPadBytes = 32;
 constexpr std::int64_t kSectorBits = kSectorBytes;  // one pointer bit per audio byte
 constexpr std::int64_t kMaskWords = (kC2Bytes + 7) / 8;
@@ -82,18 +84,24 @@ SectorCounts CountSector(const std::uint8_t* audio, const std::uint8_t* expected
                         false};
 }
 
-// Adds, for every candidate shift, the wrong bytes of one sector whose moved flag is set.
+// Adds, for every candidate shift, the wrong bytes of one sector whose moved flag is set. Only
+// the mask's words with a wrong byte can add anything, and a damaged sector has few.
 void ScoreSector(const std::uint8_t* wrongMask, const std::uint8_t* stream, std::int64_t start,
                  std::vector<ShiftScore>& scores) {
     std::array<std::uint64_t, kMaskWords> words{};
+    std::array<std::int64_t, kMaskWords> at{};
+    std::size_t used = 0;
     for (std::int64_t j = 0; j < kMaskWords; ++j) {
-        words[j] = LoadBits(wrongMask, 64 * j);  // the mask's tail beyond 294 bytes is zero
+        const std::uint64_t word = LoadBits(wrongMask, 64 * j);  // zero past the 294 bytes
+        if (word != 0) {
+            words[used] = word;
+            at[used++] = start + 64 * j;
+        }
     }
     for (ShiftScore& score : scores) {
-        const std::int64_t from = start + score.shift.Bits();
         std::uint64_t detected = 0;
-        for (std::int64_t j = 0; j < kMaskWords; ++j) {
-            detected += Count(words[j] & LoadBits(stream, from + 64 * j));
+        for (std::size_t k = 0; k < used; ++k) {
+            detected += Count(words[k] & LoadBits(stream, at[k] + score.shift.bits));
         }
         score.bytes.detected += detected;
     }
@@ -105,23 +113,33 @@ void Add(Tally& tally, std::uint64_t wrong, std::uint64_t flagged, std::uint64_t
     tally.detected += detected;
 }
 
-// Set bits of the pointer file's stream in [from, to).
-bool CountStreamBits(RegionReader& c2, std::int64_t from, std::int64_t to, std::uint64_t& count) {
-    count = 0;
-    if (to <= from) {
+// Set bits of the pointer stream around one bit position, for counting what a shift moves
+// across it: Between(a, b) counts the set bits in [at + a, at + b), |a|, |b| <= kMaxShiftBytes
+// bytes.
+class EdgeBits {
+public:
+    [[nodiscard]] bool Load(RegionReader& c2, std::int64_t at) {
+        std::vector<std::uint8_t> bytes(2 * kMaxShiftBytes);
+        at_ = at;
+        if (!c2.Read(at / 8 - kMaxShiftBytes, bytes)) {
+            return false;
+        }
+        prefix_.assign(bytes.size() * 8 + 1, 0);
+        for (std::size_t bit = 0; bit < bytes.size() * 8; ++bit) {
+            prefix_[bit + 1] = prefix_[bit] + ((bytes[bit >> 3] >> (7 - (bit & 7))) & 1);
+        }
         return true;
     }
-    const std::int64_t firstByte = from >> 3;
-    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(((to + 7) >> 3) - firstByte));
-    if (!c2.Read(firstByte, bytes)) {
-        return false;
+    [[nodiscard]] std::uint64_t Between(std::int64_t a, std::int64_t b) const {
+        const std::int64_t origin = at_ - (at_ / 8 - kMaxShiftBytes) * 8;
+        return prefix_[static_cast<std::size_t>(origin + b)] -
+               prefix_[static_cast<std::size_t>(origin + a)];
     }
-    for (std::int64_t bit = from; bit < to; ++bit) {
-        const std::int64_t local = bit - firstByte * 8;
-        count += (bytes[local >> 3] >> (7 - (local & 7))) & 1;
-    }
-    return true;
-}
+
+private:
+    std::int64_t at_ = 0;
+    std::vector<std::uint64_t> prefix_;
+};
 
 struct BlockBuffers {
     std::vector<std::uint8_t> audio = std::vector<std::uint8_t>(kBlockSectors * kSectorBytes);
@@ -133,7 +151,7 @@ struct BlockBuffers {
 // Reads the block of sectors from `first` on: the drive's audio and pointers on a helper
 // thread, the reference's audio here.
 bool ReadBlock(const ComparisonFiles& files, std::int64_t first, BlockBuffers& block) {
-    const std::int64_t count = std::min(kBlockSectors, files.sectors - first);
+    const std::int64_t count = std::min(kBlockSectors, files.endCompared - first);
     auto driveSide = std::async(std::launch::async, [&] {
         return files.drive->Read(first * kSectorBytes,
                                  std::span(block.audio).first(count * kSectorBytes)) &&
@@ -152,31 +170,43 @@ bool ReadBlock(const ComparisonFiles& files, std::int64_t first, BlockBuffers& b
 
 }  // namespace
 
-std::int64_t C2Shift::Bits() const {
-    return sectors * kSectorBits + bytes;
+std::int32_t C2Shift::Sectors() const {
+    return bits / static_cast<std::int32_t>(kSectorBits);
+}
+
+std::int32_t C2Shift::Bytes() const {
+    return bits % static_cast<std::int32_t>(kSectorBits) / 8;
+}
+
+std::int32_t C2Shift::BitsLeft() const {
+    return bits % 8;
 }
 
 std::string C2Shift::Describe() const {
-    if (sectors == 0 && bytes == 0) {
+    if (bits == 0) {
         return "as delivered";
     }
-    if (bytes == 0) {
-        const bool one = sectors == 1 || sectors == -1;
-        return "moved " + SignedNumber(sectors) + (one ? " sector" : " sectors") + " (pointers " +
-               std::to_string(sectors > 0 ? sectors : -sectors) + (one ? " sector " : " sectors ") +
-               (sectors > 0 ? "late)" : "early)");
-    }
-    return "moved " + SignedNumber(bytes) + (bytes == 1 || bytes == -1 ? " byte" : " bytes");
+    std::string text;
+    auto part = [&](std::int32_t count, const char* unit) {
+        if (count != 0) {
+            const std::int32_t size = count < 0 ? -count : count;
+            text += (text.empty() ? "" : " + ") + std::to_string(size) + " " + unit +
+                    (size == 1 ? "" : "s");
+        }
+    };
+    part(Sectors(), "sector");
+    part(Bytes(), "byte");
+    part(BitsLeft(), "bit");
+    return text + (bits > 0 ? " late" : " early");
 }
 
 std::vector<C2Shift> CandidateShifts() {
-    std::vector<C2Shift> shifts{{0, 0}};
-    for (const std::int32_t sectors : {-2, -1, 1, 2}) {
-        shifts.push_back({sectors, 0});
-    }
-    for (std::int32_t bytes = 1; bytes <= 16; ++bytes) {
-        shifts.push_back({0, -bytes});
-        shifts.push_back({0, bytes});
+    std::vector<C2Shift> shifts{{0}};
+    for (std::int32_t size = 1; size <= kMaxShiftBytes * 8; ++size) {
+        if (size % 8 == 0 || size <= kMaxShiftBits) {
+            shifts.push_back({-size});
+            shifts.push_back({size});
+        }
     }
     return shifts;
 }
@@ -190,21 +220,24 @@ bool ComparePass(const ComparisonFiles& files, C2Shift shift, bool scoreShifts,
             result.shifts.push_back({candidate, {}});
         }
     }
+    const std::int64_t begin = files.firstCompared, end = files.endCompared;
+    if (end <= begin) {
+        return true;
+    }
     // Two sets of block buffers: the next block is read (both files at once) while this one
     // is counted, so the comparison runs at the speed of the slower file.
     std::array<BlockBuffers, 2> buffers;
-    std::future<bool> next = std::async(std::launch::async, ReadBlock, std::cref(files),
-                                        std::int64_t{0}, std::ref(buffers[0]));
+    std::future<bool> next =
+        std::async(std::launch::async, ReadBlock, std::cref(files), begin, std::ref(buffers[0]));
     std::array<std::uint8_t, kC2Bytes> moved{};
     std::array<std::uint8_t, kMaskWords * 8 + 8> wrongMask{};
     std::uint64_t allFlags = 0;
-    for (std::int64_t first = 0, index = 0; first < files.sectors;
-         first += kBlockSectors, index ^= 1) {
-        const std::int64_t count = std::min(kBlockSectors, files.sectors - first);
+    for (std::int64_t first = begin, index = 0; first < end; first += kBlockSectors, index ^= 1) {
+        const std::int64_t count = std::min(kBlockSectors, end - first);
         if (!next.get()) {
             return false;
         }
-        if (first + kBlockSectors < files.sectors) {
+        if (first + kBlockSectors < end) {
             next = std::async(std::launch::async, ReadBlock, std::cref(files),
                               first + kBlockSectors, std::ref(buffers[index ^ 1]));
         }
@@ -217,7 +250,7 @@ bool ComparePass(const ComparisonFiles& files, C2Shift shift, bool scoreShifts,
             for (std::int64_t k = 0; k < kC2Bytes; ++k) {
                 allFlags += static_cast<std::uint64_t>(Count(own[k]));
             }
-            const std::uint8_t* flags = FlagsAt(stream.data(), start + shift.Bits(), moved);
+            const std::uint8_t* flags = FlagsAt(stream.data(), start + shift.bits, moved);
             const std::uint8_t* delivered = audio.data() + s * kSectorBytes;
             SectorCounts counts =
                 CountSector(delivered, expected.data() + s * kSectorBytes, flags, wrongMask.data());
@@ -241,18 +274,19 @@ bool ComparePass(const ComparisonFiles& files, C2Shift shift, bool scoreShifts,
             result.sectors[static_cast<std::size_t>(first + s)] = counts;
         }
     }
-    // A moved candidate loses the pointers that fall off either end of the file.
-    const std::int64_t totalBits = files.sectors * kSectorBits;
+    // A moved candidate's flags are the stream's bits [begin + shift, end + shift): those that
+    // cross either edge of the compared range are lost or gained.
+    EdgeBits head, tail;
+    if (!result.shifts.empty() &&
+        (!head.Load(*files.c2, begin * kSectorBits) || !tail.Load(*files.c2, end * kSectorBits))) {
+        return false;
+    }
     for (ShiftScore& score : result.shifts) {
-        const std::int64_t bits = score.shift.Bits();
-        std::uint64_t lost = 0;
-        if (!(bits > 0 ? CountStreamBits(*files.c2, 0, std::min(bits, totalBits), lost)
-                       : CountStreamBits(*files.c2, std::max<std::int64_t>(totalBits + bits, 0),
-                                         totalBits, lost))) {
-            return false;
-        }
+        const std::int64_t bits = score.shift.bits;
+        const std::uint64_t gained = bits > 0 ? tail.Between(0, bits) : head.Between(bits, 0);
+        const std::uint64_t lost = bits > 0 ? head.Between(0, bits) : tail.Between(bits, 0);
         score.bytes.wrong = result.bytes.wrong;
-        score.bytes.flagged = allFlags - lost;
+        score.bytes.flagged = allFlags + gained - lost;
     }
     return true;
 }
@@ -267,7 +301,9 @@ ShiftScore BestShift(const std::vector<ShiftScore>& scores) {
             best = score;
         }
     }
-    return best;
+    // A moved alignment must explain at least a tenth of what the literal one leaves wrong.
+    const std::uint64_t literal = mismatches(scores.front());
+    return mismatches(best) * 10 <= literal * 9 ? best : scores.front();
 }
 
 }  // namespace report

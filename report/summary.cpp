@@ -60,8 +60,8 @@ void AlignmentLines(const Verdict& verdict, std::ostream& out) {
         << Share(a.matchShare)
         << " of their samples match exactly (best other offset: " << Share(a.runnerUpShare)
         << ")\n";
-    if (verdict.framesOutsideReference > 0) {
-        out << "                     " << Grouped(verdict.framesOutsideReference)
+    if (verdict.coverage.samplesOutsideReference > 0) {
+        out << "                     " << Grouped(verdict.coverage.samplesOutsideReference)
             << " samples at the disc's edge lie outside the reference; they are compared with "
                "silence\n";
     }
@@ -115,6 +115,34 @@ void RegionLines(const std::vector<SectorCounts>& sectors, std::ostream& out) {
     }
 }
 
+std::string Sectors(std::int64_t count) {
+    return Grouped(count) + (count == 1 ? " sector" : " sectors");
+}
+
+// Only when the extraction and the reference do not cover each other exactly.
+void CoverageLines(const Coverage& c, std::ostream& out) {
+    if (c.ExtraBefore() == 0 && c.ExtraAfter() == 0 && c.Missing() == 0) {
+        return;
+    }
+    out << "Sectors compared:    " << Grouped(c.Compared()) << " (sectors "
+        << Grouped(c.firstCompared) << "-" << Grouped(c.endCompared - 1) << "); the reference has "
+        << Grouped(c.referenceSectors) << '\n';
+    auto extra = [&](std::int64_t count, std::int64_t first, const char* where, bool zeros) {
+        if (count > 0) {
+            out << "Extra sectors:       " << Sectors(count) << " " << where << " (sectors "
+                << Grouped(first) << "-" << Grouped(first + count - 1) << "), "
+                << (zeros ? "all zeros" : "not all zeros") << "; not compared\n";
+        }
+    };
+    extra(c.ExtraBefore(), 0, "before the reference's start", c.extraBeforeAllZero);
+    extra(c.ExtraAfter(), c.endCompared, "past the reference's end", c.extraAfterAllZero);
+    if (c.Missing() > 0) {
+        out << "Missing sectors:     " << Sectors(c.Missing()) << " of the reference not in the "
+            << "extraction (" << Grouped(c.missingAtStart) << " at its start, "
+            << Grouped(c.missingAtEnd) << " at its end)\n";
+    }
+}
+
 std::int64_t ZeroFilledRuns(const std::vector<SectorCounts>& sectors) {
     std::int64_t runs = 0;
     bool inside = false;
@@ -164,12 +192,17 @@ std::vector<Region> FindRegions(const std::vector<SectorCounts>& sectors) {
 
 void WriteSummary(const Verdict& verdict, std::ostream& out) {
     const PassResult& literal = verdict.literal;
-    out << "Reference:           " << verdict.referencePath << '\n'
-        << "Extraction:          " << verdict.wavPath << ", " << verdict.c2Path << '\n';
+    const Coverage& coverage = verdict.coverage;
+    out << "Reference:           " << verdict.reference.path
+        << (verdict.genuineReference ? " (the genuine image)"
+                                     : " (NOT the genuine image: its SHA-256 differs)")
+        << '\n'
+        << "Extraction:          " << verdict.extraction.path << ", " << verdict.c2.path << '\n';
     AlignmentLines(verdict, out);
-    out << "Sectors read:        " << Grouped(verdict.sectors) << " ("
-        << SectorTime(verdict.sectors) << ")\n"
-        << "Sectors with errors: " << Grouped(literal.sectorsWithErrors);
+    out << "Sectors read:        " << Grouped(coverage.extractionSectors) << " ("
+        << SectorTime(coverage.extractionSectors) << ")\n";
+    CoverageLines(coverage, out);
+    out << "Sectors with errors: " << Grouped(literal.sectorsWithErrors);
     if (literal.zeroFilledSectors > 0) {
         out << ", of which " << Grouped(literal.zeroFilledSectors)
             << " zero-filled (not delivered: unreadable) in "
@@ -201,7 +234,9 @@ void WriteSectorTable(const Verdict& verdict, std::ostream& out) {
     }
     out << '\n';
     std::string line;
-    for (std::size_t i = 0; i < verdict.literal.sectors.size(); ++i) {
+    const auto first = static_cast<std::size_t>(verdict.coverage.firstCompared);
+    const auto end = static_cast<std::size_t>(verdict.coverage.endCompared);
+    for (std::size_t i = first; i < end; ++i) {
         const SectorCounts& c = verdict.literal.sectors[i];
         line = std::to_string(i) + ',' + SectorTime(static_cast<std::int64_t>(i));
         PutCounts(c, line);

@@ -21,11 +21,21 @@ struct Region {
     std::int64_t zeroFilled = 0;
 };
 
+// The SHA-256 of the genuine reference image, as its generator writes it.
+inline constexpr const char* kGenuineReferenceSha256 =
+    "058e838a14c24686f556042d9eb6f5ac50476c75fdce8265c94b80d5ceb30310";
+
+struct InputFile {
+    std::string path;
+    std::uint64_t bytes = 0;
+};
+
 struct Verdict {
-    std::string referencePath, wavPath, c2Path;
+    InputFile reference, extraction, c2;
+    std::string referenceSha256;
+    bool genuineReference = false;
     Alignment alignment;
-    std::int64_t sectors = 0;
-    std::int64_t framesOutsideReference = 0;
+    Coverage coverage;
     PassResult literal;
     ShiftScore best;                  // best alignment of the pointers (may be the literal one)
     std::optional<PassResult> moved;  // the full pass with the best alignment, when it differs
@@ -34,7 +44,7 @@ struct Verdict {
 [[nodiscard]] std::vector<Region> FindRegions(const std::vector<SectorCounts>& sectors);
 
 void WriteSummary(const Verdict& verdict, std::ostream& out);
-// One line per sector; the moved alignment's columns follow when it differs.
+// One line per compared sector; the moved alignment's columns follow when it differs.
 void WriteSectorTable(const Verdict& verdict, std::ostream& out);
 
 }  // namespace report

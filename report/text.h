@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 
 namespace report {
@@ -12,5 +13,7 @@ namespace report {
 [[nodiscard]] std::string SignedNumber(std::int64_t value);
 // "mm:ss:ff" (minutes, seconds, sector frames of 1/75 s) of a sector address.
 [[nodiscard]] std::string SectorTime(std::int64_t sector);
+// {0x05, 0x8e} -> "058e".
+[[nodiscard]] std::string LowerHex(std::span<const std::uint8_t> bytes);
 
 }  // namespace report

@@ -76,11 +76,6 @@ TEST_F(C2ReportCli, RefusesBadInputWithAClearMessage) {
     WriteFileBytes(dir_ / "Short.c2", std::vector<unsigned char>(10 * 294 - 1));
     ExpectRefused({"Reference.wav", "Drive.wav", "Short.c2"},
                   "\"Short.c2\" holds 2939 bytes; 10 sectors of audio need 294 per sector, 2940.");
-    WriteFileBytes(dir_ / "Longer.wav", Wav(11 * 2352));
-    WriteFileBytes(dir_ / "Longer.c2", std::vector<unsigned char>(11 * 294));
-    ExpectRefused({"Reference.wav", "Longer.wav", "Longer.c2"},
-                  "The files have different lengths: \"Longer.wav\" holds 25872 bytes of audio, "
-                  "\"Reference.wav\" 23520.");
     auto cut = Wav(bytes);
     cut.resize(cut.size() - 100);
     WriteFileBytes(dir_ / "Cut.wav", cut);
@@ -101,8 +96,8 @@ TEST_F(C2ReportCli, NamesAWavThatEndsInThePartOfAFrame) {
     ExpectRefused({"Declared.wav", "Declared.wav", "Drive.c2"},
                   "\"Declared.wav\" does not end on a whole frame: its 23522 bytes of audio are "
                   "not a multiple of 4 (was it cut short?).");
-    auto unfinished = Wav(0);
-    unfinished.resize(unfinished.size() + 10 * 2352 + 3, 1);
+    auto unfinished = Wav(10 * 2352 + 3, 1);
+    std::fill(unfinished.begin() + 40, unfinished.begin() + 44, 0);  // data length never written
     WriteFileBytes(dir_ / "Unfinished.wav", unfinished);
     WriteFileBytes(dir_ / "Reference.wav", Wav(10 * 2352));
     const auto run = Run({"Reference.wav", "Unfinished.wav", "Drive.c2"});
@@ -144,6 +139,38 @@ TEST_F(C2ReportCli, AnOffsetPastTheReferencesEndComparesWithSilence) {
     ASSERT_EQ(run.exitCode, 0) << run.err;
     EXPECT_NE(run.out.find("Read offset:         +589 samples"), std::string::npos) << run.out;
     EXPECT_NE(run.out.find("Sectors with errors: 0\n"), std::string::npos) << run.out;
+}
+
+// Two sectors of run-out zeros past the reference's end and an offset of +667: the sector
+// pushed past the end and the run-out are extra, the reference's first sector missing.
+TEST_F(C2ReportCli, NamesExtraAndMissingSectorsApart) {
+    simdrive::DriveSettings settings;
+    settings.readOffsetSamples = 667;
+    report_test::SimulatedExtraction extraction(settings, {}, 400, 11, {400, 2});
+    extraction.Write(dir_.Path());
+    const auto run = Run({"Reference.wav", "Drive.wav", "Drive.c2"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_NE(run.out.find("Reference:           Reference.wav (NOT the genuine image: its "
+                           "SHA-256 differs)\n"),
+              std::string::npos)
+        << run.out;
+    EXPECT_NE(run.out.find("Sectors read:        402 (00:05:27)\n"
+                           "Sectors compared:    399 (sectors 0-398); the reference has 400\n"
+                           "Extra sectors:       3 sectors past the reference's end (sectors "
+                           "399-401), all zeros; not compared\n"
+                           "Missing sectors:     1 sector of the reference not in the extraction "
+                           "(1 at its start, 0 at its end)\n"),
+              std::string::npos)
+        << run.out;
+    const std::string csv = ReadText(dir_ / "Drive.report.csv");
+    EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 400);
+
+    // Less than 90 % of the reference: not enough to judge the drive by.
+    report_test::SimulatedExtraction part({}, {}, 359, 11, {400, 0});
+    part.Write(dir_.Path());
+    ExpectRefused({"Reference.wav", "Drive.wav", "Drive.c2"},
+                  "Only 359 of the reference's 400 sectors are in the extraction (less than 90 %): "
+                  "too little to judge the drive by.");
 }
 
 TEST_F(C2ReportCli, ASummaryThatCannotBeWrittenIsAnError) {

@@ -7,6 +7,7 @@
 #include <fstream>
 
 #include "simdrive/audio_source.h"
+#include "simdrive/disc.h"
 #include "wav/wav_header.h"
 
 namespace report_test {
@@ -36,19 +37,49 @@ void AddSector(const std::array<std::uint8_t, kC2>& wrong,
     }
 }
 
+// The pattern, then silence.
+class RunOutSource final : public simdrive::AudioSource {
+public:
+    RunOutSource(std::int64_t sectors, std::uint64_t seed, std::int64_t runOut)
+        : pattern_(static_cast<std::uint64_t>(sectors), seed),
+          bytes_(static_cast<std::uint64_t>((sectors + runOut) * kAudio)) {}
+    [[nodiscard]] std::uint64_t ByteCount() const override { return bytes_; }
+    [[nodiscard]] bool Read(std::uint64_t position, std::span<std::uint8_t> out) override {
+        const std::uint64_t patternBytes = pattern_.ByteCount();
+        const auto inPattern = static_cast<std::size_t>(
+            std::min<std::uint64_t>(out.size(), patternBytes - std::min(position, patternBytes)));
+        std::fill(out.begin() + inPattern, out.end(), 0);
+        return inPattern == 0 || pattern_.Read(position, out.first(inPattern));
+    }
+
+private:
+    simdrive::PatternSource pattern_;
+    std::uint64_t bytes_;
+};
+
+std::unique_ptr<simdrive::Disc> MakeDisc(std::int64_t sectors, std::uint64_t seed,
+                                         std::int64_t runOut, const simdrive::DiscSpec& spec) {
+    std::string error;
+    auto disc =
+        simdrive::Disc::Create(std::make_unique<RunOutSource>(sectors, seed, runOut), spec, error);
+    EXPECT_TRUE(disc) << error;
+    return disc;
+}
+
 }  // namespace
 
 SimulatedExtraction::SimulatedExtraction(const simdrive::DriveSettings& settings,
                                          const simdrive::DiscSpec& spec, std::int64_t sectors,
-                                         std::uint64_t patternSeed)
-    : sectors_(sectors),
+                                         std::uint64_t patternSeed, Lengths lengths)
+    : sectors_(sectors + lengths.runOutSectors),
+      referenceSectors_(lengths.referenceSectors < 0 ? sectors : lengths.referenceSectors),
       patternSeed_(patternSeed),
       drive_(std::make_unique<simdrive::Drive>(
-          settings, simdrive::MakePatternDisc(sectors, patternSeed, spec))),
-      delivered_(static_cast<std::size_t>(sectors), false) {}
+          settings, MakeDisc(sectors, patternSeed, lengths.runOutSectors, spec))),
+      delivered_(static_cast<std::size_t>(sectors_), false) {}
 
 void SimulatedExtraction::Write(const std::filesystem::path& folder, const std::string& name) {
-    simdrive::PatternSource source(static_cast<std::uint64_t>(sectors_), patternSeed_);
+    simdrive::PatternSource source(static_cast<std::uint64_t>(referenceSectors_), patternSeed_);
     std::string error;
     ASSERT_TRUE(simdrive::WriteWavFile((folder / "Reference.wav").string(), source, error))
         << error;

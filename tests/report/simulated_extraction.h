@@ -23,10 +23,19 @@ struct Expected {
     std::vector<report::SectorCounts> sectors;
 };
 
+// A disc whose length differs from the reference's: the reference holds `referenceSectors` of
+// the pattern (-1: as many as the disc); the disc's pattern is followed by `runOutSectors` of
+// zeros, as track-at-once burning leaves before the lead-out.
+struct Lengths {
+    std::int64_t referenceSectors = -1;
+    std::int64_t runOutSectors = 0;
+};
+
 class SimulatedExtraction {
 public:
+    // A disc of `sectors` of the pattern (plus the run-out of `lengths`).
     SimulatedExtraction(const simdrive::DriveSettings& settings, const simdrive::DiscSpec& spec,
-                        std::int64_t sectors, std::uint64_t patternSeed = 11);
+                        std::int64_t sectors, std::uint64_t patternSeed = 11, Lengths lengths = {});
 
     // Writes Reference.wav, <name>.wav and <name>.c2 into `folder`.
     void Write(const std::filesystem::path& folder, const std::string& name = "Drive");
@@ -38,7 +47,8 @@ public:
     [[nodiscard]] simdrive::Drive& Model() { return *drive_; }
 
 private:
-    std::int64_t sectors_;
+    std::int64_t sectors_;  // the disc's, run-out included
+    std::int64_t referenceSectors_;
     std::uint64_t patternSeed_;
     std::unique_ptr<simdrive::Drive> drive_;
     std::vector<bool> delivered_;  // sectors whose read reached the host

@@ -4,7 +4,9 @@
 
 #include <sstream>
 
+#include "report/alignment.h"
 #include "report/c2report.h"
+#include "report/sha256.h"
 #include "report/summary.h"
 #include "tests/report/simulated_extraction.h"
 #include "tests/support/temp_dir.h"
@@ -99,7 +101,7 @@ TEST_P(AgainstTruth, CountsEqualTheModelsTruth) {
     ExpectCounts(verdict.literal, literal);
     if (c.late) {
         // The late pointers fit when moved one sector: then they are the model's own flags.
-        EXPECT_EQ(verdict.best.shift, (report::C2Shift{1, 0}));
+        EXPECT_EQ(verdict.best.shift, (report::C2Shift{2352}));
         ASSERT_TRUE(verdict.moved.has_value());
         ExpectCounts(*verdict.moved, extraction.Truth(1));
     } else {
@@ -131,5 +133,148 @@ INSTANTIATE_TEST_SUITE_P(
         DriveCase{"Unreadable", 6, 1.0, 0.0, FlagGranularity::byte, false, {500, 1000, 1001}},
         DriveCase{"UnreadableAndLate", -1164, 0.95, 0.0, FlagGranularity::sample, true, {700}}),
     [](const testing::TestParamInfo<DriveCase>& info) { return std::string(info.param.name); });
+
+// A real disc read back: lengths that differ from the image's, and pointers that lag by bytes.
+class ReadBack : public testing::Test {
+protected:
+    report::Verdict Compare(SimulatedExtraction& extraction) {
+        extraction.Write(dir_.Path());
+        return CompareWritten();
+    }
+    report::Verdict CompareWritten() {
+        report::Verdict verdict;
+        std::ostringstream out, err;
+        const int code =
+            report::BuildVerdict({(dir_ / "Reference.wav").string(), (dir_ / "Drive.wav").string(),
+                                  (dir_ / "Drive.c2").string()},
+                                 verdict, out, err);
+        EXPECT_EQ(code, report::kExitOk) << err.str();
+        return verdict;
+    }
+    // The drive's pointers delivered `bytes` pointer bytes late over the whole file.
+    void DelayPointers(std::int64_t bytes) {
+        auto c2 = testing_support::ReadFileBytes(dir_ / "Drive.c2");
+        c2.insert(c2.begin(), static_cast<std::size_t>(bytes), 0);
+        c2.resize(c2.size() - static_cast<std::size_t>(bytes));
+        testing_support::WriteFileBytes(dir_ / "Drive.c2", c2);
+    }
+    testing_support::TempDir dir_;
+};
+
+simdrive::DriveSettings PartlyHonest(std::int32_t offset) {
+    simdrive::DriveSettings settings;
+    settings.readOffsetSamples = offset;
+    settings.honesty = {0.92, 0.003, simdrive::FlagGranularity::byte, false};
+    return settings;
+}
+
+simdrive::DiscSpec Scratched() {
+    simdrive::DiscSpec spec;
+    spec.damage.seed = 77;
+    spec.damage.scratches = {{200, 30, 0.03, 16}, {700, 4, 0.2, 4}, {1100, 1, 0.05, 8}};
+    return spec;
+}
+
+TEST_F(ReadBack, RunOutZerosPastTheEndAreExtraNotCompared) {
+    SimulatedExtraction extraction(PartlyHonest(6), Scratched(), kSectors, 11, {kSectors, 2});
+    const report::Verdict verdict = Compare(extraction);
+    const report::Coverage& c = verdict.coverage;
+    EXPECT_EQ(c.referenceSectors, kSectors);
+    EXPECT_EQ(c.extractionSectors, kSectors + 2);
+    EXPECT_EQ(c.Compared(), kSectors);
+    EXPECT_EQ(c.ExtraBefore(), 0);
+    EXPECT_EQ(c.ExtraAfter(), 2);
+    EXPECT_TRUE(c.extraAfterAllZero);
+    EXPECT_EQ(c.Missing(), 0);
+    ExpectCounts(verdict.literal, extraction.Truth(0));
+    // The hash taken from the comparison's reads is the whole file's.
+    const auto file = testing_support::ReadFileBytes(dir_ / "Reference.wav");
+    report::Sha256 whole;
+    whole.Update(std::span(reinterpret_cast<const std::uint8_t*>(file.data()), file.size()));
+    EXPECT_EQ(verdict.referenceSha256, whole.FinalHex());
+    EXPECT_FALSE(verdict.genuineReference);
+}
+
+TEST(Sha256, KnownDigests) {
+    report::Sha256 abc;
+    const std::string text = "abc";
+    abc.Update(std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
+    EXPECT_EQ(abc.FinalHex(), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+    report::Sha256 empty;
+    EXPECT_EQ(empty.FinalHex(), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+}
+
+TEST_F(ReadBack, ASectorShortIsMissingAtTheEnd) {
+    SimulatedExtraction extraction(PartlyHonest(-30), Scratched(), kSectors - 1, 11, {kSectors, 0});
+    const report::Verdict verdict = Compare(extraction);
+    const report::Coverage& c = verdict.coverage;
+    EXPECT_EQ(c.Compared(), kSectors - 1);
+    EXPECT_EQ(c.ExtraBefore() + c.ExtraAfter(), 0);
+    EXPECT_EQ(c.missingAtStart, 0);
+    EXPECT_EQ(c.missingAtEnd, 1);
+    ExpectCounts(verdict.literal, extraction.Truth(0));
+}
+
+TEST_F(ReadBack, AnOffsetThatPushesTheLastSectorPastTheEnd) {
+    SimulatedExtraction extraction(PartlyHonest(667), Scratched(), kSectors);
+    const report::Verdict verdict = Compare(extraction);
+    const report::Coverage& c = verdict.coverage;
+    EXPECT_EQ(verdict.alignment.offsetFrames, 667);
+    EXPECT_EQ(c.firstCompared, 0);
+    EXPECT_EQ(c.endCompared, kSectors - 1);
+    EXPECT_EQ(c.ExtraAfter(), 1);
+    EXPECT_TRUE(c.extraAfterAllZero);
+    EXPECT_EQ(c.missingAtStart, 1);
+    EXPECT_EQ(c.missingAtEnd, 0);
+    EXPECT_EQ(c.samplesOutsideReference, 667 - 588);
+    ExpectCounts(verdict.literal, extraction.Truth(0));
+}
+
+// Pointers that lag by a sector and a byte, or by 40 bytes: the best alignment is found to the
+// byte and its counts are the drive's own flags against its own errors.
+TEST_F(ReadBack, PointersLateByBytesAreFoundToTheByte) {
+    for (const std::int64_t lag : {295, 40, 882}) {
+        SCOPED_TRACE(lag);
+        SimulatedExtraction extraction(PartlyHonest(6), Scratched(), kSectors);
+        extraction.Write(dir_.Path());
+        DelayPointers(lag);
+        const report::Verdict verdict = CompareWritten();
+        EXPECT_EQ(verdict.best.shift, (report::C2Shift{static_cast<std::int32_t>(lag * 8)}));
+        ASSERT_TRUE(verdict.moved.has_value());
+        ExpectCounts(*verdict.moved, extraction.Truth(0));
+        // The literal alignment stays beside it: the same wrong bytes, few detected.
+        EXPECT_EQ(verdict.literal.bytes.wrong, verdict.moved->bytes.wrong);
+        EXPECT_LT(verdict.literal.bytes.detected * 4, verdict.moved->bytes.detected);
+    }
+    EXPECT_EQ((report::C2Shift{295 * 8}).Describe(), "1 sector + 1 byte late");
+}
+
+TEST(Coverage, SectorsComparedExtraAndMissing) {
+    // referenceFrames, extraction sectors, offset -> first, end compared, missing start/end.
+    struct Case {
+        std::int64_t referenceFrames, sectors;
+        std::int32_t offset;
+        std::int64_t first, end, missingAtStart, missingAtEnd, outside;
+    };
+    for (const Case& c : std::vector<Case>{
+             {588 * 100, 100, 0, 0, 100, 0, 0, 0},
+             {588 * 100, 100, 6, 0, 100, 0, 0, 6},
+             {588 * 100, 102, 0, 0, 100, 0, 0, 0},
+             {588 * 100, 99, 0, 0, 99, 0, 1, 0},
+             {588 * 100, 100, 667, 0, 99, 1, 0, 79},
+             {588 * 100, 100, -1164, 1, 100, 0, 1, 576},
+             {588 * 100, 100, -588, 1, 100, 0, 1, 0},
+             {588 * 100, 100, -587, 0, 100, 0, 0, 587},
+             {588 * 100 + 10, 100, 0, 0, 100, 0, 1, 0},
+         }) {
+        const report::Coverage got =
+            report::MeasureCoverage(c.referenceFrames, c.sectors, c.offset);
+        EXPECT_EQ(got.firstCompared, c.first) << c.offset;
+        EXPECT_EQ(got.endCompared, c.end) << c.offset;
+        EXPECT_EQ(got.missingAtStart, c.missingAtStart) << c.offset;
+        EXPECT_EQ(got.missingAtEnd, c.missingAtEnd) << c.offset;
+        EXPECT_EQ(got.samplesOutsideReference, c.outside) << c.offset;
+    }
+}
 
 }  // namespace
