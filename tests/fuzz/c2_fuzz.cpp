@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "audio/c2_read.h"
-#include "tests/fuzz/scripted_manager.h"
+#include "tests/fuzz/scripted_drive.h"
 
 namespace {
 
@@ -13,11 +13,6 @@ std::array<std::byte, audio::maxC2ReadSectors * audio::audioBytesPerSector> audi
 std::array<std::byte, audio::maxC2ReadSectors * audio::c2RecordBytes> c2Buffer;
 
 }  // namespace
-
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    fuzzing::StartScriptedManager();
-    return 0;
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     fuzzing::SetScript({data, size});

@@ -5,8 +5,8 @@
 
 #include "simdrive/audio_source.h"
 #include "simdrive/description.h"
+#include "tests/fuzz/runtime_checks.h"
 #include "tests/fuzz/scratch_file.h"
-#include "tests/fuzz/scripted_manager.h"
 
 namespace {
 

@@ -6,12 +6,7 @@
 #include "drive/discovery.h"
 #include "drive/inquiry.h"
 #include "extract/file_names.h"
-#include "tests/fuzz/scripted_manager.h"
-
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    fuzzing::StartScriptedManager();
-    return 0;
-}
+#include "tests/fuzz/scripted_drive.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     fuzzing::SetScript({data, size});

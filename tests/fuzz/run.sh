@@ -8,28 +8,19 @@
 set -uo pipefail
 cd "$(dirname "$0")/../.."
 build=build/fuzz
-options=("$@")
-((${#options[@]})) || options=(-max_total_time=30)
-mkdir -p "$build/crashes" "$build/logs"
-# Crash stacks with files and lines when a symbolizer is at hand (clang-16's own, else llvm's).
-for symbolizer in /usr/lib/llvm-16/bin/llvm-symbolizer "$(command -v llvm-symbolizer)"; do
-    if [[ -z ${ASAN_SYMBOLIZER_PATH:-} && -x $symbolizer ]]; then
-        export ASAN_SYMBOLIZER_PATH=$symbolizer
-    fi
-done
 
 run_one() {
     local target=$1
+    shift
     mkdir -p "$build/corpus/$target"
-    "$build/bin/${target}_fuzz" "${options[@]}" -timeout=10 -print_final_stats=1 \
+    "$build/bin/${target}_fuzz" "$@" -timeout=10 -print_final_stats=1 \
         -artifact_prefix="$build/crashes/$target-" \
         "$build/corpus/$target" "tests/fuzz/corpus/$target" >"$build/logs/$target.log" 2>&1
 }
 
 report() {
-    local target=$1 status=$2
-    local runs
-    runs=$(grep -o 'stat::number_of_executed_units: *[0-9]*' "$build/logs/$target.log" | grep -o '[0-9]*$')
+    local target=$1 status=$2 runs
+    runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$build/logs/$target.log")
     if ((status == 0)); then
         echo "fuzz $target: ${runs:-?} runs, no crash"
     else
@@ -39,14 +30,9 @@ report() {
     fi
 }
 
-targets=()
-for harness in tests/fuzz/*_fuzz.cpp; do
-    name=${harness##*/}
-    targets+=("${name%_fuzz.cpp}")
-done
-
-failed=0
 declare -A running=()
+failed=0
+
 wait_one() {
     local pid status
     wait -n -p pid
@@ -54,14 +40,31 @@ wait_one() {
     report "${running[$pid]}" "$status"
     unset "running[$pid]"
 }
-for target in "${targets[@]}"; do
-    while ((${#running[@]} >= 2)); do
+
+main() {
+    local options=("$@") harness target
+    ((${#options[@]})) || options=(-max_total_time=30)
+    mkdir -p "$build/crashes" "$build/logs"
+    # Crash stacks with files and lines when a symbolizer is at hand (clang-16's, else llvm's).
+    for symbolizer in /usr/lib/llvm-16/bin/llvm-symbolizer "$(command -v llvm-symbolizer)"; do
+        if [[ -z ${ASAN_SYMBOLIZER_PATH:-} && -x $symbolizer ]]; then
+            export ASAN_SYMBOLIZER_PATH=$symbolizer
+        fi
+    done
+    for harness in tests/fuzz/*_fuzz.cpp; do
+        target=${harness##*/}
+        target=${target%_fuzz.cpp}
+        while ((${#running[@]} >= 2)); do
+            wait_one
+        done
+        run_one "$target" "${options[@]}" &
+        running[$!]=$target
+    done
+    while ((${#running[@]})); do
         wait_one
     done
-    run_one "$target" &
-    running[$!]=$target
-done
-while ((${#running[@]})); do
-    wait_one
-done
-exit "$failed"
+    return "$failed"
+}
+
+# One line: bash has read it whole before it runs, so editing this file cannot derail a run.
+main "$@"; exit

@@ -4,12 +4,7 @@
 #include <cstdint>
 
 #include "audio/toc.h"
-#include "tests/fuzz/scripted_manager.h"
-
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    fuzzing::StartScriptedManager();
-    return 0;
-}
+#include "tests/fuzz/scripted_drive.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     fuzzing::SetScript({data, size});

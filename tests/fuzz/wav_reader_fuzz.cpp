@@ -9,8 +9,8 @@
 
 #include "report/block_reader.h"
 #include "report/wav_input.h"
+#include "tests/fuzz/runtime_checks.h"
 #include "tests/fuzz/scratch_file.h"
-#include "tests/fuzz/scripted_manager.h"
 
 namespace {
 
