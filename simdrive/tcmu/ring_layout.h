@@ -20,9 +20,9 @@ inline constexpr std::uint16_t kCapReadLength = 1u << 1;  // the kernel honours 
 struct Mailbox {
     std::uint16_t version;
     std::uint16_t flags;
-    std::uint32_t ringOffset;  // cmdr_off: where the command ring starts
-    std::uint32_t ringSize;    // cmdr_size
-    std::uint32_t head;        // cmd_head, moved by the kernel
+    std::uint32_t ringOffset;        // cmdr_off: where the command ring starts
+    std::uint32_t ringSize;          // cmdr_size
+    std::uint32_t head;              // cmd_head, moved by the kernel
     alignas(64) std::uint32_t tail;  // cmd_tail, moved by the handler, on its own cache line
 };
 static_assert(offsetof(Mailbox, ringOffset) == 4);

@@ -39,7 +39,8 @@ constexpr std::size_t kD8FormByte = 10;
 // the sub-code is recovered from the bytes per sector the initiator asked for.
 std::uint8_t RecoveredD8Form(std::span<const std::uint8_t> cdb, std::size_t dataBytes) {
     const std::uint32_t sectors = GetBe32(cdb, 6);
-    const bool withC2 = sectors != 0 && dataBytes == std::size_t{sectors} * (kAudioBytes + kC2Bytes);
+    const bool withC2 =
+        sectors != 0 && dataBytes == std::size_t{sectors} * (kAudioBytes + kC2Bytes);
     return static_cast<std::uint8_t>(withC2 ? kD8AudioC2Form : kD8AudioForm);
 }
 
@@ -147,8 +148,7 @@ void RingServer::ServeCommand(std::size_t entryOffset) {
             left -= part;
         }
         // Without the length the initiator would take a short or failed read for a whole one.
-        if (result.transferred < dataBytes &&
-            (MailboxOf(area_).flags & kCapReadLength) != 0) {
+        if (result.transferred < dataBytes && (MailboxOf(area_).flags & kCapReadLength) != 0) {
             userFlags |= kReadLengthValid;
             response.readLength = result.transferred;
         }

@@ -43,7 +43,8 @@ std::unique_ptr<UioDevice> UioDevice::Open(const std::string& name, std::string&
             continue;
         }
         const std::string path = "/dev/" + entry.path().filename().string();
-        const std::size_t size = std::stoull(FirstLine(entry.path() / "maps/map0/size"), nullptr, 0);
+        const std::size_t size =
+            std::stoull(FirstLine(entry.path() / "maps/map0/size"), nullptr, 0);
         const int descriptor = open(path.c_str(), O_RDWR | O_CLOEXEC);
         if (descriptor < 0) {
             error = "cannot open " + path + ": " + std::strerror(errno);

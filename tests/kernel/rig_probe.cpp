@@ -40,7 +40,8 @@ const char* Beyond(const std::vector<std::uint8_t>& data, std::size_t delivered)
 
 int main(int argc, char** argv) {
     if (argc != 6) {
-        std::fprintf(stderr, "usage: rig_probe <device> <description> <drive index> <lba> <sectors>\n");
+        std::fprintf(stderr,
+                     "usage: rig_probe <device> <description> <drive index> <lba> <sectors>\n");
         return 2;
     }
     std::string error;
@@ -57,8 +58,7 @@ int main(int argc, char** argv) {
 
     std::vector<std::uint8_t> model(length, 0);
     std::array<std::uint8_t, 18> modelSense{};
-    const auto expected =
-        set->At(index).Execute(cdb, simdrive::Direction::in, model, modelSense);
+    const auto expected = set->At(index).Execute(cdb, simdrive::Direction::in, model, modelSense);
 
     const int device = open(argv[1], O_RDWR | O_NONBLOCK);
     if (device < 0) {
@@ -86,17 +86,20 @@ int main(int argc, char** argv) {
 
     const std::size_t delivered = length - static_cast<std::size_t>(std::max(header.resid, 0));
     const bool sameStatus = header.status == expected.status;
-    const bool sameSense = header.status == 0 || std::memcmp(sense.data(), modelSense.data(), 14) == 0;
+    const bool sameSense =
+        header.status == 0 || std::memcmp(sense.data(), modelSense.data(), 14) == 0;
     const bool sameResidual = delivered == expected.transferred;
-    const bool sameData =
-        delivered <= length && std::memcmp(data.data(), model.data(), std::min<std::size_t>(delivered, expected.transferred)) == 0;
-    std::printf("status=0x%02x host=0x%x driver=0x%x resid=%d expected_resid=%zu sense=%02x/%02x/%02x "
-                "information=%u delivered_matches_model=%s beyond_delivered=%s verdict=%s\n",
-                header.status, header.host_status, header.driver_status, header.resid,
-                length - expected.transferred, sense[2] & 0x0F, sense[12], sense[13],
-                (std::uint32_t{sense[3]} << 24) | (std::uint32_t{sense[4]} << 16) |
-                    (std::uint32_t{sense[5]} << 8) | sense[6],
-                sameData ? "yes" : "no", Beyond(data, delivered),
-                sameStatus && sameSense && sameResidual && sameData ? "ok" : "differs");
+    const bool sameData = delivered <= length &&
+                          std::memcmp(data.data(), model.data(),
+                                      std::min<std::size_t>(delivered, expected.transferred)) == 0;
+    std::printf(
+        "status=0x%02x host=0x%x driver=0x%x resid=%d expected_resid=%zu sense=%02x/%02x/%02x "
+        "information=%u delivered_matches_model=%s beyond_delivered=%s verdict=%s\n",
+        header.status, header.host_status, header.driver_status, header.resid,
+        length - expected.transferred, sense[2] & 0x0F, sense[12], sense[13],
+        (std::uint32_t{sense[3]} << 24) | (std::uint32_t{sense[4]} << 16) |
+            (std::uint32_t{sense[5]} << 8) | sense[6],
+        sameData ? "yes" : "no", Beyond(data, delivered),
+        sameStatus && sameSense && sameResidual && sameData ? "ok" : "differs");
     return 0;
 }

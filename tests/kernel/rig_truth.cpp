@@ -41,10 +41,9 @@ Delivery Deliver(simdrive::Drive& drive, std::uint32_t leadOut) {
     for (std::uint32_t first = 0; first < leadOut; first += kChunkSectors) {
         const std::uint32_t count = std::min(kChunkSectors, leadOut - first);
         std::fill(wire.begin(), wire.end(), 0);
-        const auto command =
-            simdrive::ReadCdCommand(first, static_cast<std::uint8_t>(count), 0x12);
-        const auto result = drive.Execute(
-            command, simdrive::Direction::in, std::span(wire).first(count * kBlockBytes), sense);
+        const auto command = simdrive::ReadCdCommand(first, static_cast<std::uint8_t>(count), 0x12);
+        const auto result = drive.Execute(command, simdrive::Direction::in,
+                                          std::span(wire).first(count * kBlockBytes), sense);
         if (result.status != simdrive::status::good) {
             delivery.failedSectors += count;
             if (delivery.firstFailed < 0) {
@@ -77,8 +76,10 @@ std::span<const std::uint8_t> Bytes(const Container& container) {
 bool WriteFile(const std::filesystem::path& path, std::span<const std::uint8_t> head,
                std::span<const std::uint8_t> body) {
     std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(head.data()), static_cast<std::streamsize>(head.size()));
-    out.write(reinterpret_cast<const char*>(body.data()), static_cast<std::streamsize>(body.size()));
+    out.write(reinterpret_cast<const char*>(head.data()),
+              static_cast<std::streamsize>(head.size()));
+    out.write(reinterpret_cast<const char*>(body.data()),
+              static_cast<std::streamsize>(body.size()));
     return static_cast<bool>(out);
 }
 

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# run-rig.sh test|bench <work folder> <Quellor> <simdrive_tcmu> <rig_truth> <rig_probe> [Quellor.exe]
+# run-rig.sh test|bench|wine <work folder> <Quellor> <simdrive_tcmu> <rig_truth> <rig_probe> [Quellor.exe]
 # Boots the stock Debian kernel under QEMU with an initramfs made here and now, runs the
 # guest's cases (tests/kernel/guest/cases.sh) in one boot, and leaves the serial console in
 # <work folder>/console.log, where check-case.sh finds each case's result.
@@ -27,32 +27,22 @@ echo "A data disc for QEMU's emulated CD drive." >"$work/iso/README.TXT"
 head -c 300000 /dev/zero >"$work/iso/ZEROS.BIN"
 xorriso -as mkisofs -quiet -V RIGDISC -o "$work/small.iso" "$work/iso" 2>/dev/null
 
-append="console=ttyS0 panic=-1 quiet rig.mode=$mode"
+append="console=ttyS0 panic=-1 loglevel=1 rig.mode=$mode"
 qemu=(-m 1536 -smp 2 -nographic -no-reboot -monitor none
       -kernel "$kroot/boot/vmlinuz-$version" -initrd "$work/initramfs.cpio"
       -device virtio-scsi-pci,id=scsi0
       -drive if=none,id=qemucd,file="$work/small.iso",media=cdrom,format=raw,readonly=on
       -device scsi-cd,bus=scsi0.0,drive=qemucd)
 
-if [[ $mode == test && -n $windows_exe ]]; then
+if [[ $mode != bench && -n $windows_exe ]]; then
     if [[ ! -f $windows_exe ]]; then
         echo "run-rig.sh: no $windows_exe: build the windows preset first" >&2
         exit 1
     fi
-    # A wine prefix made on the host (quick there), copied into the guest's memory. d: and e:
-    # are CD drives; the guest links them to its block nodes.
-    export WINEPREFIX=$work/wineprefix WINEDEBUG=-all
-    if [[ ! -f $WINEPREFIX/system.reg ]]; then
-        rm -rf "$WINEPREFIX"
-        wineboot -i >/dev/null 2>&1 </dev/null
-        wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1 </dev/null
-        for letter in d: e:; do
-            wine reg add 'HKLM\Software\Wine\Drives' /v "$letter" /d cdrom /f >/dev/null 2>&1 </dev/null
-        done
-        wineserver -w
-    fi
     cp "$windows_exe" "$work/Quellor.exe"
     append+=" rig.work=1"
+    # MARROWBY_RIG_WINEDEBUG: wine's debug channels in the guest (default: none).
+    [[ -n ${MARROWBY_RIG_WINEDEBUG:-} ]] && append+=" rig.winedebug=$MARROWBY_RIG_WINEDEBUG"
     for share in usr etc; do
         qemu+=(-virtfs "local,path=/$share,mount_tag=$share,security_model=none,readonly=on")
     done

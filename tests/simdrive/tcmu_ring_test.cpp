@@ -50,15 +50,16 @@ protected:
     Mailbox& MailboxOf() { return *reinterpret_cast<Mailbox*>(area_->bytes.data()); }
 
     // Queues a command whose data buffer is split into `pieces` iovecs; returns its entry.
-    std::uint32_t Queue(std::vector<std::uint8_t> cdb, std::size_t dataBytes, std::size_t pieces = 1,
-                        std::vector<std::uint8_t> dataOut = {}) {
+    std::uint32_t Queue(std::vector<std::uint8_t> cdb, std::size_t dataBytes,
+                        std::size_t pieces = 1, std::vector<std::uint8_t> dataOut = {}) {
         Mailbox& mailbox = MailboxOf();
         const std::uint32_t at = mailbox.head;
         std::uint8_t* entry = area_->bytes.data() + kRingOffset + at;
         // As the kernel sizes an entry: room for the response at least, then the CDB.
-        const std::size_t cdbAt = std::max(kVectorsOffset + pieces * sizeof(IoVector),
-                                           kBodyOffset + sizeof(Response));
-        const auto length = static_cast<std::uint32_t>(cdbAt + ((cdb.size() + 7) & ~std::size_t{7}));
+        const std::size_t cdbAt =
+            std::max(kVectorsOffset + pieces * sizeof(IoVector), kBodyOffset + sizeof(Response));
+        const auto length =
+            static_cast<std::uint32_t>(cdbAt + ((cdb.size() + 7) & ~std::size_t{7}));
         EntryHeader header{length | static_cast<std::uint32_t>(EntryKind::command), 1, 0, 0};
         std::memcpy(entry, &header, sizeof header);
         Request request{static_cast<std::uint32_t>(pieces), 0, 0, kRingOffset + at + cdbAt, 0, 0};
@@ -67,7 +68,8 @@ protected:
         dataAt_[at] = dataAt;
         dataBytes_[at] = dataBytes;
         for (std::size_t i = 0; i < pieces; ++i) {
-            const std::size_t part = dataBytes / pieces + (i + 1 == pieces ? dataBytes % pieces : 0);
+            const std::size_t part =
+                dataBytes / pieces + (i + 1 == pieces ? dataBytes % pieces : 0);
             IoVector vector{dataAt, part};
             std::memcpy(entry + kVectorsOffset + i * sizeof(IoVector), &vector, sizeof vector);
             dataAt += part + 512;  // the pieces are not adjacent
