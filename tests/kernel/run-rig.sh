@@ -27,7 +27,8 @@ echo "A data disc for QEMU's emulated CD drive." >"$work/iso/README.TXT"
 head -c 300000 /dev/zero >"$work/iso/ZEROS.BIN"
 xorriso -as mkisofs -quiet -V RIGDISC -o "$work/small.iso" "$work/iso" 2>/dev/null
 
-append="console=ttyS0 panic=-1 loglevel=1 rig.mode=$mode"
+# no_timer_check: on a busy host the emulated timer can look broken at boot, which panics.
+append="console=ttyS0 panic=-1 loglevel=1 no_timer_check rig.mode=$mode"
 qemu=(-m 1536 -smp 2 -nographic -no-reboot -monitor none
       -kernel "$kroot/boot/vmlinuz-$version" -initrd "$work/initramfs.cpio"
       -device virtio-scsi-pci,id=scsi0

@@ -5,6 +5,7 @@ set -u
 DESC=/rig/rig.drive
 TARGET=/sys/kernel/config/target
 BIN=/rig/bin
+RUNS=/tmp/run  # where each run gets its own folder
 BANNER="Quellor for Marrowby V1.1
 Copyright (c) the Marrowby developers. Free to use for testing CD drives.
 
@@ -117,7 +118,7 @@ expect_no_outputs() {  # <folder>
 # console and both files against the model's truth.
 extraction() {
     begin "$1"
-    run=/tmp/run/$case truth=/tmp/truth/$case
+    run=$RUNS/$case truth=/tmp/truth/$case
     program=${6:-$BIN/Quellor}
     quellor "$run" "$5" $program "$2"
     rm -rf "$truth"
@@ -312,12 +313,15 @@ REGISTRY
     started=$(uptime_s)
     chroot $root $wine_env wine wineboot.exe >/tmp/wineboot.log 2>&1
     echo "RIG wine: services up in $(awk "BEGIN { print $(uptime_s) - $started }") s"
-    wine="chroot $root $wine_env WINEDLLOVERRIDES=wnaspi32=n wine /work/Quellor.exe"
-    CRLF=yes
-    extraction wine.read-cd-14 0 0 RIGREADCD14 root "$wine"; finish
+    # chroot starts in its root: the wrapper goes to the run's folder first.
+    printf '#!/bin/sh\ncd "$1" && shift && exec wine /work/Quellor.exe "$@"\n' >$root/tmp/quellor.sh
+    wine="chroot $root $wine_env WINEDLLOVERRIDES=wnaspi32=n /bin/sh /tmp/quellor.sh"
+    # Runs in folders inside the chroot, where wine finds its current folder again.
+    RUNS=$root/tmp/run CRLF=yes
+    extraction wine.read-cd-14 0 0 RIGREADCD14 root "$wine /tmp/run/wine.read-cd-14"; finish
     begin wine.no-disc
-    run=/tmp/run/$case
-    quellor "$run" root $wine 1
+    run=$RUNS/$case
+    quellor "$run" root $wine /tmp/run/wine.no-disc 1
     expect_rc "$run" 0
     printf '%s' "${BANNER}No CD found in specified drive!
 
@@ -325,7 +329,7 @@ REGISTRY
     expect_file "console" /tmp/expected-crlf.txt "$run/stdout"
     expect_no_outputs "$run"
     finish
-    CRLF=no
+    RUNS=/tmp/run CRLF=no
     chroot $root $wine_env wineserver -k
 }
 
