@@ -312,6 +312,10 @@ REGISTRY
     chroot $root $wine_env wineserver -p
     started=$(uptime_s)
     chroot $root $wine_env wine wineboot.exe >/tmp/wineboot.log 2>&1
+    # The mount manager, which says that d: is a CD drive, runs in winedevice.exe, which the
+    # services start on their own time.
+    wait_for 300 sh -c 'grep -q winedevic[e] /proc/[0-9]*/cmdline' || echo "RIG wine: no winedevice.exe"
+    sleep 5
     echo "RIG wine: services up in $(awk "BEGIN { print $(uptime_s) - $started }") s"
     # chroot starts in its root: the wrapper goes to the run's folder first.
     printf '#!/bin/sh\ncd "$1" && shift && exec wine /work/Quellor.exe "$@"\n' >$root/tmp/quellor.sh
