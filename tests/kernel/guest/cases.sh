@@ -215,7 +215,7 @@ test_cases() {
     grep -qxF "The CD drive $(node 0 block) could be opened for reading only; it may refuse some \
 read commands." "$run/stderr" || failed "no read-only notice for $(node 0 block)"
     finish
-    # The runs above left the drive in the C2 density; a fresh drive shows the blocked switch.
+    # A fresh drive model: the blocked switch must not depend on a mode earlier runs left set.
     restart_handler 3
     refusal sr.user.vendor-d8-blocked 2 "No matching C2 mode found!" rig; finish
     refusal sr.user.density-switch-blocked 3 "No matching C2 mode found!" rig; finish
