@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <optional>
 #include <span>
+#include <sstream>
 #include <system_error>
 
 #include "report/alignment.h"
@@ -12,6 +14,10 @@
 #include "report/cd_format.h"
 #include "report/comparison.h"
 #include "report/file_digest.h"
+#include "report/html_page.h"
+#include "report/json_verdict.h"
+#include "report/output_file.h"
+#include "report/ranking.h"
 #include "report/summary.h"
 #include "report/svg_chart.h"
 #include "report/text.h"
@@ -20,24 +26,15 @@
 namespace report {
 namespace {
 
-const char* const kUsage = "Usage : c2report <Reference.wav> <drive>.wav <drive>.c2";
+const char* const kUsage =
+    "Usage : c2report <Reference.wav> <drive>.wav <drive>.c2\n"
+    "        c2report --compare <drive>.report.json ...";
 
 // "<folder>/<name>.wav" -> "<folder>/<name>.report<suffix>".
 std::string OutputPath(const std::string& wavPath, const std::string& suffix) {
     std::filesystem::path path(wavPath);
     path.replace_extension();
     return path.string() + ".report" + suffix;
-}
-
-template <typename Writer>
-bool WriteFile(const std::string& path, Writer&& write) {
-    std::ofstream file(path, std::ios::binary | std::ios::trunc);
-    if (!file) {
-        return false;
-    }
-    write(file);
-    file.flush();
-    return static_cast<bool>(file);
 }
 
 // The input among `args` that `output` names (the same file, by whatever path), if any.
@@ -189,13 +186,18 @@ int BuildVerdict(const std::vector<std::string>& args, Verdict& verdict, std::os
 }
 
 int RunC2Report(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    if (!args.empty() && args[0] == "--compare") {
+        return RunCompare({args.begin() + 1, args.end()}, out, err);
+    }
     if (args.size() != 3) {
         err << kUsage << '\n';
         return kExitBadInput;
     }
     const std::string csvPath = OutputPath(args[1], ".csv");
     const std::string svgPath = OutputPath(args[1], ".svg");
-    for (const std::string& output : {csvPath, svgPath}) {
+    const std::string jsonPath = OutputPath(args[1], ".json");
+    const std::string htmlPath = OutputPath(args[1], ".html");
+    for (const std::string& output : {csvPath, svgPath, jsonPath, htmlPath}) {
         if (const std::string* input = InputAt(args, output)) {
             err << "\"" << *input << "\" is an input and also where c2report writes \"" << output
                 << "\"; it will not overwrite an input. Rename the file.\n";
@@ -207,15 +209,27 @@ int RunC2Report(const std::vector<std::string>& args, std::ostream& out, std::os
         return code;
     }
     WriteSummary(verdict, out);
-    const std::string title = "C2 report: " + std::filesystem::path(args[1]).stem().string() +
-                              ", read offset " + SignedNumber(verdict.alignment.offsetFrames) +
-                              " samples";
-    if (!WriteFile(csvPath, [&](std::ostream& s) { WriteSectorTable(verdict, s); }) ||
-        !WriteFile(svgPath, [&](std::ostream& s) { WriteChart(verdict, title, s); })) {
-        err << "Cannot write \"" << csvPath << "\" or \"" << svgPath << "\".\n";
-        return kExitIoError;
+    const std::string drive = std::filesystem::path(args[1]).stem().string();
+    const std::string title = "C2 report: " + drive + ", read offset " +
+                              SignedNumber(verdict.alignment.offsetFrames) + " samples";
+    std::ostringstream chart;
+    WriteChart(verdict, title, chart);
+    const auto json = VerdictJson(verdict, drive);
+    const std::vector<std::pair<std::string, std::function<void(std::ostream&)>>> outputs{
+        {csvPath, [&](std::ostream& s) { WriteSectorTable(verdict, s); }},
+        {svgPath, [&](std::ostream& s) { s << chart.str(); }},
+        {jsonPath, [&](std::ostream& s) { s << json.dump(2) << '\n'; }},
+        {htmlPath, [&](std::ostream& s) { WriteReportPage(json, chart.str(), s); }}};
+    for (const auto& [path, write] : outputs) {
+        if (!WriteWholeFile(path, write)) {
+            err << "Cannot write \"" << path << "\".\n";
+            return kExitIoError;
+        }
     }
-    out << "Per-sector table:    " << csvPath << '\n' << "Chart:               " << svgPath << '\n';
+    out << "Per-sector table:    " << csvPath << '\n'
+        << "Chart:               " << svgPath << '\n'
+        << "Verdict (JSON):      " << jsonPath << '\n'
+        << "Report page:         " << htmlPath << '\n';
     // The summary is the verdict people read: losing it (a full disk, a closed pipe) is a
     // failure, even when the files were written.
     out.flush();

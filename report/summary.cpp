@@ -11,7 +11,6 @@ namespace {
 
 // Clean stretches shorter than this join two damaged ones into one region.
 constexpr std::int64_t kRegionGapSectors = 8;
-constexpr std::size_t kWorstRegions = 5;
 
 std::string Percent(std::uint64_t part, std::uint64_t whole) {
     if (whole == 0) {
@@ -85,21 +84,12 @@ void C2AlignmentLines(const Verdict& verdict, std::ostream& out) {
 }
 
 void RegionLines(const std::vector<SectorCounts>& sectors, std::ostream& out) {
-    std::vector<Region> regions = FindRegions(sectors);
+    const std::vector<Region> regions = WorstRegions(sectors);
     if (regions.empty()) {
         out << "Worst regions:       none; every sector matches the reference and nothing is "
                "flagged\n";
         return;
     }
-    std::stable_sort(regions.begin(), regions.end(), [](const Region& a, const Region& b) {
-        if (a.bytes.Missed() != b.bytes.Missed()) {
-            return a.bytes.Missed() > b.bytes.Missed();
-        }
-        if (a.bytes.wrong != b.bytes.wrong) {
-            return a.bytes.wrong > b.bytes.wrong;
-        }
-        return a.bytes.FalseFlags() > b.bytes.FalseFlags();
-    });
     out << "Worst regions (most missed bytes first; " << regions.size() << " in all):\n";
     for (std::size_t i = 0; i < std::min(regions.size(), kWorstRegions); ++i) {
         const Region& r = regions[i];
@@ -187,6 +177,20 @@ std::vector<Region> FindRegions(const std::vector<SectorCounts>& sectors) {
         r.bytes.flagged += s.flaggedBytes;
         r.bytes.detected += s.detectedBytes;
     }
+    return regions;
+}
+
+std::vector<Region> WorstRegions(const std::vector<SectorCounts>& sectors) {
+    std::vector<Region> regions = FindRegions(sectors);
+    std::stable_sort(regions.begin(), regions.end(), [](const Region& a, const Region& b) {
+        if (a.bytes.Missed() != b.bytes.Missed()) {
+            return a.bytes.Missed() > b.bytes.Missed();
+        }
+        if (a.bytes.wrong != b.bytes.wrong) {
+            return a.bytes.wrong > b.bytes.wrong;
+        }
+        return a.bytes.FalseFlags() > b.bytes.FalseFlags();
+    });
     return regions;
 }
 

@@ -42,6 +42,10 @@ struct Verdict {
 };
 
 [[nodiscard]] std::vector<Region> FindRegions(const std::vector<SectorCounts>& sectors);
+// All regions, most missed bytes first (then most wrong, then most false flags); reports show
+// the first kWorstRegions.
+[[nodiscard]] std::vector<Region> WorstRegions(const std::vector<SectorCounts>& sectors);
+inline constexpr std::size_t kWorstRegions = 5;
 
 void WriteSummary(const Verdict& verdict, std::ostream& out);
 // One line per compared sector; the moved alignment's columns follow when it differs.

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "report/cd_format.h"
+#include "report/text.h"
 
 namespace report {
 namespace {
@@ -32,29 +33,6 @@ std::string Number(double v) {
     return text;
 }
 
-std::string Escape(const std::string& text) {
-    std::string out;
-    for (const char c : text) {
-        switch (c) {
-            case '&':
-                out += "&amp;";
-                break;
-            case '<':
-                out += "&lt;";
-                break;
-            case '>':
-                out += "&gt;";
-                break;
-            case '"':
-                out += "&quot;";
-                break;
-            default:
-                out += c;
-        }
-    }
-    return out;
-}
-
 // Height of a bar for `count` bytes on a log scale whose top is `decades` powers of ten.
 double BarHeight(std::uint64_t count, double decades) {
     return count == 0 ? 0.0
@@ -67,7 +45,7 @@ void Rect(std::ostream& out, const char* kind, const char* colour, double x, dou
     out << "<rect class=\"" << kind << "\" x=\"" << Number(x) << "\" y=\"" << Number(y)
         << "\" width=\"" << Number(w) << "\" height=\"" << Number(h) << "\" fill=\"" << colour
         << "\" data-first-sector=\"" << first << "\" data-end-sector=\"" << end
-        << "\" data-bytes=\"" << bytes << "\"><title>" << Escape(tip) << "</title></rect>\n";
+        << "\" data-bytes=\"" << bytes << "\"><title>" << XmlEscape(tip) << "</title></rect>\n";
 }
 
 void Text(std::ostream& out, double x, double y, const std::string& text,
@@ -77,7 +55,7 @@ void Text(std::ostream& out, double x, double y, const std::string& text,
     if (upright) {
         out << " transform=\"rotate(-90 " << Number(x) << ' ' << Number(y) << ")\"";
     }
-    out << ">" << Escape(text) << "</text>\n";
+    out << ">" << XmlEscape(text) << "</text>\n";
 }
 
 void Axes(std::ostream& out, std::int64_t minutes, double decades) {

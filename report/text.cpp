@@ -33,6 +33,29 @@ std::string SectorTime(std::int64_t sector) {
     return text;
 }
 
+std::string XmlEscape(const std::string& text) {
+    std::string out;
+    for (const char c : text) {
+        switch (c) {
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            case '"':
+                out += "&quot;";
+                break;
+            default:
+                out += c;
+        }
+    }
+    return out;
+}
+
 std::string LowerHex(std::span<const std::uint8_t> bytes) {
     static constexpr char kDigits[] = "0123456789abcdef";
     std::string text;

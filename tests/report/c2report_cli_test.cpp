@@ -57,9 +57,12 @@ TEST_F(C2ReportCli, RefusesBadInputWithAClearMessage) {
     WriteFileBytes(dir_ / "Reference.wav", Wav(bytes));
     WriteFileBytes(dir_ / "Drive.wav", Wav(bytes));
     WriteFileBytes(dir_ / "Drive.c2", std::vector<unsigned char>(10 * 294));
-    ExpectRefused({}, "Usage : c2report <Reference.wav> <drive>.wav <drive>.c2");
-    ExpectRefused({"Reference.wav", "Drive.wav"},
-                  "Usage : c2report <Reference.wav> <drive>.wav <drive>.c2");
+    const std::string usage =
+        "Usage : c2report <Reference.wav> <drive>.wav <drive>.c2\n"
+        "        c2report --compare <drive>.report.json ...";
+    ExpectRefused({}, usage);
+    ExpectRefused({"Reference.wav", "Drive.wav"}, usage);
+    ExpectRefused({"--compare"}, "Usage : c2report --compare <drive>.report.json ...");
     ExpectRefused({"Missing.wav", "Drive.wav", "Drive.c2"}, "Cannot open \"Missing.wav\".");
     ExpectRefused({"Reference.wav", "Drive.wav", "Missing.c2"}, "Cannot open \"Missing.c2\".");
 

@@ -1,0 +1,30 @@
+// The verdict as JSON, <drive>.report.json: for keeping, comparing drives and other tools. The
+// field names are stable; the README lists them. A new or changed meaning gets a new
+// formatVersion.
+#pragma once
+
+#include <optional>
+#include <ostream>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+#include "report/summary.h"
+
+namespace report {
+
+inline constexpr const char* kVerdictFormat = "c2report verdict";
+inline constexpr int kVerdictFormatVersion = 1;
+
+// `drive` is the drive's name (the extraction's file name without its extension).
+[[nodiscard]] nlohmann::ordered_json VerdictJson(const Verdict& verdict, const std::string& drive);
+
+// Missed bytes per million bytes compared: errors the drive did not flag, per delivered byte.
+[[nodiscard]] double MissedPerMillion(const Verdict& verdict);
+
+// Reads a verdict written by WriteVerdictJson; on failure returns nothing and fills `error`
+// with a sentence naming `path`.
+[[nodiscard]] std::optional<nlohmann::ordered_json> ReadVerdictJson(const std::string& path,
+                                                                    std::string& error);
+
+}  // namespace report

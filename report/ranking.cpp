@@ -1,0 +1,187 @@
+#include "report/ranking.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <tuple>
+
+#include "report/c2report.h"
+#include "report/html_page.h"
+#include "report/json_verdict.h"
+#include "report/output_file.h"
+#include "report/text.h"
+
+namespace report {
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+std::optional<double> OptionalRate(const Json& value) {
+    return value.is_null() ? std::nullopt : std::optional<double>(value.get<double>());
+}
+
+std::string Rate(const std::optional<double>& rate) {
+    if (!rate) {
+        return "n/a";
+    }
+    char text[32];
+    std::snprintf(text, sizeof text, "%.2f %%", 100.0 * *rate);
+    return text;
+}
+
+std::string Fixed(double value, const char* format = "%.3f") {
+    char text[32];
+    std::snprintf(text, sizeof text, format, value);
+    return text;
+}
+
+std::string Column(const std::string& text, std::size_t width, bool right) {
+    const std::string pad(width > text.size() ? width - text.size() : 0, ' ');
+    return right ? pad + text : text + pad;
+}
+
+// A CSV field: quoted when it holds a comma, a quote or a line end.
+std::string CsvField(const std::string& text) {
+    if (text.find_first_of(",\"\r\n") == std::string::npos) {
+        return text;
+    }
+    std::string quoted = "\"";
+    for (const char c : text) {
+        quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+    }
+    return quoted + "\"";
+}
+
+}  // namespace
+
+std::optional<RankedDrive> RankedFromVerdict(const Json& v, const std::string& path,
+                                             std::string& error) {
+    try {
+        RankedDrive d;
+        d.verdictPath = path;
+        d.drive = v.at("drive").get<std::string>();
+        d.missedPerMillion = v.at("missedPerMillion").get<double>();
+        const Json& bytes = v.at("c2").at("literal").at("bytes");
+        d.falseFlagRate = OptionalRate(bytes.at("falseFlagRate"));
+        d.detectionRate = OptionalRate(bytes.at("detectionRate"));
+        d.missedBytes = bytes.at("missed").get<std::uint64_t>();
+        d.bytesCompared = v.at("bytesCompared").get<std::uint64_t>();
+        d.offsetSamples = v.at("alignment").at("offsetSamples").get<std::int64_t>();
+        d.unreadableSectors = v.at("zeroFilled").at("sectors").get<std::int64_t>();
+        d.c2Alignment = v.at("c2").at("best").at("shift").at("text").get<std::string>();
+        d.referenceSha256 = v.at("inputs").at("reference").at("sha256").get<std::string>();
+        return d;
+    } catch (const nlohmann::json::exception& failure) {
+        // The library's own words say which field is missing or of the wrong type.
+        error = "\"" + path + "\" is not a complete c2report verdict (" + failure.what() + ").";
+        return std::nullopt;
+    }
+}
+
+void SortRanking(std::vector<RankedDrive>& drives) {
+    std::stable_sort(drives.begin(), drives.end(), [](const RankedDrive& a, const RankedDrive& b) {
+        return std::tuple(a.missedPerMillion, a.falseFlagRate.value_or(0.0), a.drive) <
+               std::tuple(b.missedPerMillion, b.falseFlagRate.value_or(0.0), b.drive);
+    });
+}
+
+void WriteRankingTable(const std::vector<RankedDrive>& drives, std::ostream& out) {
+    std::size_t nameWidth = 5;
+    for (const RankedDrive& d : drives) {
+        nameWidth = std::max(nameWidth, d.drive.size());
+    }
+    out << "Ranking of " << drives.size() << (drives.size() == 1 ? " drive" : " drives")
+        << " (fewest missed bytes per million compared first, then fewest false flags):\n"
+        << Column("#", 3, true) << "  " << Column("drive", nameWidth, false)
+        << "  missed/million  false flags  detection  offset  unreadable  C2 alignment\n";
+    for (std::size_t i = 0; i < drives.size(); ++i) {
+        const RankedDrive& d = drives[i];
+        out << Column(std::to_string(i + 1), 3, true) << "  " << Column(d.drive, nameWidth, false)
+            << "  " << Column(Fixed(d.missedPerMillion), 14, true) << "  "
+            << Column(Rate(d.falseFlagRate), 11, true) << "  "
+            << Column(Rate(d.detectionRate), 9, true) << "  "
+            << Column(SignedNumber(d.offsetSamples), 6, true) << "  "
+            << Column(Grouped(static_cast<std::uint64_t>(d.unreadableSectors)), 10, true) << "  "
+            << d.c2Alignment << '\n';
+    }
+}
+
+void WriteRankingCsv(const std::vector<RankedDrive>& drives, std::ostream& out) {
+    out << "rank,drive,missed_per_million,false_flag_rate,detection_rate,missed_bytes,"
+           "bytes_compared,offset_samples,unreadable_sectors,c2_alignment,verdict\n";
+    for (std::size_t i = 0; i < drives.size(); ++i) {
+        const RankedDrive& d = drives[i];
+        auto rate = [](const std::optional<double>& r) { return r ? Fixed(*r, "%.6f") : ""; };
+        out << i + 1 << ',' << CsvField(d.drive) << ',' << Fixed(d.missedPerMillion) << ','
+            << rate(d.falseFlagRate) << ',' << rate(d.detectionRate) << ',' << d.missedBytes << ','
+            << d.bytesCompared << ',' << d.offsetSamples << ',' << d.unreadableSectors << ','
+            << CsvField(d.c2Alignment) << ',' << CsvField(d.verdictPath) << '\n';
+    }
+}
+
+void WriteRankingPage(const std::vector<RankedDrive>& drives, std::ostream& out) {
+    WritePageStart("C2 ranking of " + std::to_string(drives.size()) +
+                       (drives.size() == 1 ? " drive" : " drives"),
+                   out);
+    out << "<p>Fewest missed bytes per million compared first (errors the drive did not flag: "
+           "what a ripper would trust), then fewest false flags. All verdicts were made "
+           "against the same reference.</p>\n"
+        << "<div class=\"scroll\"><table>\n<tr><th>#</th><th>drive</th><th>missed per million "
+           "bytes</th><th>false flags</th><th>detection</th><th>offset</th><th>unreadable "
+           "sectors</th><th>C2 alignment</th></tr>\n";
+    for (std::size_t i = 0; i < drives.size(); ++i) {
+        const RankedDrive& d = drives[i];
+        out << "<tr><td>" << i + 1 << "</td><td class=\"text\">" << XmlEscape(d.drive)
+            << "</td><td>" << Fixed(d.missedPerMillion) << "</td><td>" << Rate(d.falseFlagRate)
+            << "</td><td>" << Rate(d.detectionRate) << "</td><td>" << SignedNumber(d.offsetSamples)
+            << "</td><td>" << Grouped(static_cast<std::uint64_t>(d.unreadableSectors))
+            << "</td><td class=\"text\">" << XmlEscape(d.c2Alignment) << "</td></tr>\n";
+    }
+    out << "</table></div>\n";
+    WritePageEnd(out);
+}
+
+int RunCompare(const std::vector<std::string>& paths, std::ostream& out, std::ostream& err) {
+    if (paths.empty()) {
+        err << "Usage : c2report --compare <drive>.report.json ...\n";
+        return kExitBadInput;
+    }
+    std::vector<RankedDrive> drives;
+    for (const std::string& path : paths) {
+        std::string error;
+        const auto verdict = ReadVerdictJson(path, error);
+        auto drive = verdict ? RankedFromVerdict(*verdict, path, error) : std::nullopt;
+        if (!drive) {
+            err << error << '\n';
+            return kExitBadInput;
+        }
+        if (!drives.empty() && drive->referenceSha256 != drives.front().referenceSha256) {
+            err << "\"" << path << "\" and \"" << drives.front().verdictPath
+                << "\" were made against different references (SHA-256 "
+                << drive->referenceSha256.substr(0, 16) << "... and "
+                << drives.front().referenceSha256.substr(0, 16)
+                << "...): their drives cannot be ranked together.\n";
+            return kExitBadInput;
+        }
+        drives.push_back(*drive);
+    }
+    SortRanking(drives);
+    WriteRankingTable(drives, out);
+    for (const auto& [path, write] :
+         {std::pair<std::string, void (*)(const std::vector<RankedDrive>&, std::ostream&)>{
+              "comparison.csv", WriteRankingCsv},
+          {"comparison.html", WriteRankingPage}}) {
+        if (!WriteWholeFile(path, [&, write = write](std::ostream& s) { write(drives, s); })) {
+            err << "Cannot write \"" << path << "\".\n";
+            return kExitIoError;
+        }
+    }
+    out << "Ranking table:       comparison.csv\nRanking page:        comparison.html\n";
+    out.flush();
+    if (!out) {
+        err << "Cannot write the ranking to standard output.\n";
+        return kExitIoError;
+    }
+    return kExitOk;
+}
+
+}  // namespace report
