@@ -1,4 +1,5 @@
-// c2report over a whole 74-minute disc: `c2report_bench [Reference.wav]`.
+// c2report over a whole 74-minute disc, and --compare of ten verdicts:
+// `c2report_bench [Reference.wav]`.
 // Reads the reference (or writes a 74-minute pattern image to $TMPDIR first) through the
 // simulated drive of all-c2-forms.drive into an extraction, then times the full comparison
 // twice and prints the seconds and the peak memory. Files go to $TMPDIR (or /tmp) and are
@@ -16,6 +17,7 @@
 #include <vector>
 
 #include "report/c2report.h"
+#include "report/ranking.h"
 #include "simdrive/audio_source.h"
 #include "simdrive/description.h"
 #include "wav/wav_header.h"
@@ -56,6 +58,30 @@ bool Extract(simdrive::Drive& drive, const std::filesystem::path& wavPath,
         }
     }
     return wav.good() && c2.good();
+}
+
+// --compare of ten verdicts: the one just written, under ten drive names.
+void CompareTenVerdicts(const std::filesystem::path& folder, const std::string& verdictPath) {
+    std::ifstream file(verdictPath);
+    std::stringstream text;
+    text << file.rdbuf();
+    std::vector<std::string> verdicts;
+    for (int i = 0; i < 10; ++i) {
+        std::string json = text.str();
+        const std::string name = "\"drive\": \"Drive\"";
+        json.replace(json.find(name), name.size(), "\"drive\": \"Drive" + std::to_string(i) + "\"");
+        verdicts.push_back((folder / ("Drive" + std::to_string(i) + ".report.json")).string());
+        std::ofstream(verdicts.back()) << json;
+    }
+    const auto here = std::filesystem::current_path();
+    std::filesystem::current_path(folder);
+    std::ostringstream out, err;
+    const auto start = std::chrono::steady_clock::now();
+    const int code = report::RunCompare(verdicts, out, err);
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::filesystem::current_path(here);
+    std::printf("--compare of 10 verdicts: exit %d, %.3f s wall\n", code, seconds);
 }
 
 }  // namespace
@@ -108,6 +134,7 @@ int main(int argc, char** argv) {
                     run, code, seconds, cpu, static_cast<long long>(kImageSectors));
     }
     std::cout << "peak memory:" << PeakMemory() << '\n';
+    CompareTenVerdicts(folder, (folder / "Drive.report.json").string());
     std::filesystem::remove_all(folder);
     return 0;
 }

@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
-# The whole Marrowby test on a simulated drive, for a machine without a CD drive:
+# The whole Marrowby test on simulated drives, for a machine without a CD drive:
 #   1. Tamblin writes the reference image, Reference.wav;
-#   2. a simulated drive serves a damaged disc made from it (simdrive/drives/all-c2-forms.drive);
-#   3. Quellor 0 reads that disc back into SIMDRIVEALLC2FORMS.wav and .c2;
-#   4. c2report compares the extraction with the reference and gives the verdict.
+#   2. three simulated drives (demo/three-drives.drive) hold the same damaged disc made from it:
+#      one with honest C2 pointers, one partly honest with false flags, one whose pointers come
+#      one sector late;
+#   3. Quellor 0, 1 and 2 read that disc with each drive into <drive>.wav and .c2;
+#   4. c2report gives each drive's verdict (console, .report.json, .report.html, ...);
+#   5. c2report --compare ranks the three drives.
 # Everything lands in out/demo/. An existing Reference.wav of the right length is reused.
 #
 #   demo/run.sh [--prefix DIR] [--build DIR] [--out DIR]
@@ -43,11 +46,29 @@ fi
 
 # The stand-in manager library serves the described drives to Quellor; a real drive needs
 # none of this: run "Quellor <drive number>" alone.
-LD_LIBRARY_PATH=$build/standin/both \
-SIMDRIVE_DESCRIPTION=$root/simdrive/drives/all-c2-forms.drive \
-SIMDRIVE_WAV=$out/Reference.wav \
-    "$bin/Quellor" 0
+drives=(SIMDRIVEHONEST SIMDRIVEPARTLYHONEST SIMDRIVELATEC2)
+for number in 0 1 2; do
+    echo
+    LD_LIBRARY_PATH=$build/standin/both \
+    SIMDRIVE_DESCRIPTION=$root/demo/three-drives.drive \
+    SIMDRIVE_WAV=$out/Reference.wav \
+        "$bin/Quellor" "$number"
+done
 
-"$bin/c2report" Reference.wav SIMDRIVEALLC2FORMS.wav SIMDRIVEALLC2FORMS.c2
+verdicts=()
+for drive in "${drives[@]}"; do
+    echo
+    echo "=== $drive ==="
+    "$bin/c2report" Reference.wav "$drive.wav" "$drive.c2"
+    verdicts+=("$drive.report.json")
+done
+
 echo
-echo "Files in $out: the extraction (.wav, .c2) and the report (.report.csv, .report.svg)."
+"$bin/c2report" --compare "${verdicts[@]}"
+echo
+echo "Files in $out: each drive's extraction (.wav, .c2) and verdict (.report.json,"
+echo ".report.csv, .report.svg); the pages to open in a browser:"
+for drive in "${drives[@]}"; do
+    echo "  $out/$drive.report.html"
+done
+echo "  $out/comparison.html (the ranking; comparison.csv beside it)"
