@@ -14,13 +14,22 @@
 namespace reference {
 namespace {
 
-// Four frames at a time. Written with the compiler's vector types so the evaluation is the same
-// whatever the optimiser does; plain SSE2 runs it as pairs. Lane values are reinterpreted with
-// the builtin, never with a library template: an out-of-line instantiation would be shared by
-// the AVX2 and the default clone of AddTone, whose vector calling conventions differ.
-constexpr std::int32_t laneCount = 4;
-using Lanes = double __attribute__((vector_size(laneCount * sizeof(double))));
-using LaneBits = std::uint64_t __attribute__((vector_size(laneCount * sizeof(double))));
+// Written with the compiler's vector types so the evaluation is the same whatever the optimiser
+// does and whatever the vector width: each lane sees the same operations in the same order.
+// Lane values are reinterpreted with the builtin, never with a library template: an out-of-line
+// instantiation would be shared by the forms, whose instructions and calling conventions differ.
+template <std::int32_t width>
+struct Vector;
+template <>
+struct Vector<4> {
+    using Lanes = double __attribute__((vector_size(4 * sizeof(double))));
+    using Bits = std::uint64_t __attribute__((vector_size(4 * sizeof(double))));
+};
+template <>
+struct Vector<8> {
+    using Lanes = double __attribute__((vector_size(8 * sizeof(double))));
+    using Bits = std::uint64_t __attribute__((vector_size(8 * sizeof(double))));
+};
 
 constexpr double pi = std::numbers::pi;
 // The phase of one hertz after one frame, as the product of the image's double constants.
@@ -62,40 +71,56 @@ constexpr std::array<double, 8> cosineTerms = {1.0 / 24.0,
                                                1.0 / 20'922'789'888'000.0,
                                                -1.0 / 6'402'373'705'728'000.0};
 
+template <typename Lanes>
 struct LaneSineCosine {
     Lanes sine;
     Lanes cosine;
 };
 
+template <typename Lanes>
+inline constexpr std::int32_t widthOf = sizeof(Lanes) / sizeof(double);
+
+template <typename Lanes>
 [[nodiscard, gnu::always_inline]] inline Lanes Broadcast(double value) {
     return Lanes{} + value;
 }
 
+// 0, 1, 2, ... in the lanes.
+template <typename Lanes>
+[[nodiscard, gnu::always_inline]] inline Lanes LaneNumbers() {
+    Lanes numbers{};
+    for (std::int32_t lane = 0; lane < widthOf<Lanes>; ++lane) {
+        numbers[lane] = lane;
+    }
+    return numbers;
+}
+
 // sin and cos of phases in [0, 2^20), each within a few units in the last place.
-[[nodiscard, gnu::always_inline]] inline LaneSineCosine SineCosineLanes(Lanes phase) {
+template <typename Lanes, typename Bits = typename Vector<widthOf<Lanes>>::Bits>
+[[nodiscard, gnu::always_inline]] inline LaneSineCosine<Lanes> SineCosineLanes(Lanes phase) {
     const Lanes shifted = phase * twoOverPi + roundingShift;
     const Lanes n = shifted - roundingShift;
-    const LaneBits quadrant = __builtin_bit_cast(LaneBits, shifted) & 3u;
+    const Bits quadrant = __builtin_bit_cast(Bits, shifted) & 3u;
     const Lanes r = (phase - n * halfPiHigh) - n * halfPiLow;
     const Lanes z = r * r;
 
-    Lanes sinePoly = Broadcast(sineTerms.back());
+    Lanes sinePoly = Broadcast<Lanes>(sineTerms.back());
     for (std::size_t i = sineTerms.size() - 1; i-- > 0;) {
         sinePoly = sinePoly * z + sineTerms[i];
     }
     const Lanes sine = r + (r * z) * sinePoly;
-    Lanes cosinePoly = Broadcast(cosineTerms.back());
+    Lanes cosinePoly = Broadcast<Lanes>(cosineTerms.back());
     for (std::size_t i = cosineTerms.size() - 1; i-- > 0;) {
         cosinePoly = cosinePoly * z + cosineTerms[i];
     }
     const Lanes cosine = (1.0 - 0.5 * z) + (z * z) * cosinePoly;
 
     // Quadrant q: sin = s, c, -s, -c and cos = c, -s, -c, s.
-    const LaneBits sineBits = __builtin_bit_cast(LaneBits, sine);
-    const LaneBits cosineBits = __builtin_bit_cast(LaneBits, cosine);
-    const LaneBits odd = -(quadrant & 1u);
-    const LaneBits signOfSine = (quadrant & 2u) << 62;
-    const LaneBits signOfCosine = ((quadrant + 1u) & 2u) << 62;
+    const Bits sineBits = __builtin_bit_cast(Bits, sine);
+    const Bits cosineBits = __builtin_bit_cast(Bits, cosine);
+    const Bits odd = -(quadrant & 1u);
+    const Bits signOfSine = (quadrant & 2u) << 62;
+    const Bits signOfCosine = ((quadrant + 1u) & 2u) << 62;
     return {__builtin_bit_cast(Lanes, ((sineBits & ~odd) | (cosineBits & odd)) ^ signOfSine),
             __builtin_bit_cast(Lanes, ((cosineBits & ~odd) | (sineBits & odd)) ^ signOfCosine)};
 }
@@ -107,7 +132,11 @@ struct ToneTerms {
     double inverseLength = 0.0;
     double length = 0.0;
     std::array<double, harmonicCount> amplitudes{};
+    std::int64_t startFrame = 0;
+    std::int64_t endFrame = 0;
+    bool fits = false;  // within what the fast evaluation covers (always, in the image)
 };
+using EpochTerms = std::array<ToneTerms, voiceCount>;
 
 [[nodiscard]] bool FastToneFits(const ToneVoice& voice) {
     const double highest = std::max(voice.startFrequency, voice.endFrequency);
@@ -119,17 +148,31 @@ struct ToneTerms {
 
 [[nodiscard]] ToneTerms TermsOf(const ToneVoice& voice) {
     const auto length = static_cast<double>(voice.endFrame - voice.startFrame);
-    return {voice.startFrequency, voice.endFrequency - voice.startFrequency, 1.0 / length, length,
-            HarmonicAmplitudes(voice)};
+    return {voice.startFrequency,
+            voice.endFrequency - voice.startFrequency,
+            1.0 / length,
+            length,
+            HarmonicAmplitudes(voice),
+            voice.startFrame,
+            voice.endFrame,
+            FastToneFits(voice)};
+}
+
+[[nodiscard]] EpochTerms TermsOf(std::span<const ToneVoice, voiceCount> voices) {
+    EpochTerms terms;
+    std::transform(voices.begin(), voices.end(), terms.begin(),
+                   [](const ToneVoice& voice) { return TermsOf(voice); });
+    return terms;
 }
 
 // The tone of one segment at the frames `rel` frames into it.
+template <typename Lanes>
 [[nodiscard, gnu::always_inline]] inline Lanes ToneLanes(const ToneTerms& terms, Lanes rel) {
     const Lanes f = terms.startFrequency + (terms.sweep * rel) * terms.inverseLength;
-    const LaneSineCosine first = SineCosineLanes((rel * f) * phasePerHertzFrame);
+    const LaneSineCosine<Lanes> first = SineCosineLanes((rel * f) * phasePerHertzFrame);
     // Clenshaw's sum of a[h-1] sin(h x) = sin(x) U(h-1)(cos x) over the harmonics h = 15 .. 1.
     const Lanes twoCosine = 2.0 * first.cosine;
-    Lanes next = Broadcast(terms.amplitudes.back());
+    Lanes next = Broadcast<Lanes>(terms.amplitudes.back());
     Lanes afterNext{};
     for (std::size_t h = terms.amplitudes.size() - 1; h-- > 0;) {
         const Lanes b = (terms.amplitudes[h] - afterNext) + twoCosine * next;
@@ -137,7 +180,7 @@ struct ToneTerms {
         next = b;
     }
     // Linear fades over the first and last 5,000 frames (at most one applies).
-    const Lanes one = Broadcast(1.0);
+    const Lanes one = Broadcast<Lanes>(1.0);
     const Lanes fadeIn = rel * fadeStep;
     const Lanes fadeOut = (terms.length - rel) * fadeStep;
     Lanes fade = fadeIn < one ? fadeIn : one;
@@ -145,6 +188,7 @@ struct ToneTerms {
     return (next * first.sine) * fade;
 }
 
+template <typename Lanes>
 [[gnu::always_inline]] inline void AddLanes(Lanes tone, std::int32_t lanes, double* mix) {
     for (std::int32_t lane = 0; lane < lanes; ++lane) {
         mix[lane] += tone[lane];
@@ -153,37 +197,74 @@ struct ToneTerms {
 
 // The tone at `count` consecutive frames from `firstRel` frames into its segment, added to
 // mix[0..count). Two groups of lanes per step keep two independent chains in flight.
-#if defined(__linux__) && defined(__x86_64__)
-__attribute__((target_clones("avx2", "default")))
-#endif
-void AddTone(const ToneTerms& tone, std::int64_t firstRel, std::int32_t count, double* mix) {
+template <std::int32_t width>
+[[gnu::always_inline]] inline void AddToneLanes(const ToneTerms& tone, std::int64_t firstRel,
+                                                std::int32_t count, double* mix) {
+    using Lanes = typename Vector<width>::Lanes;
     const ToneTerms terms = tone;
-    Lanes rel = static_cast<double>(firstRel) + Lanes{0.0, 1.0, 2.0, 3.0};
-    for (std::int32_t i = 0; i < count; i += 2 * laneCount, rel += 2 * laneCount) {
+    Lanes rel = static_cast<double>(firstRel) + LaneNumbers<Lanes>();
+    for (std::int32_t i = 0; i < count; i += 2 * width, rel += 2 * width) {
         const Lanes first = ToneLanes(terms, rel);
-        const Lanes second = ToneLanes(terms, rel + laneCount);
-        AddLanes(first, std::min(laneCount, count - i), mix + i);
-        AddLanes(second, std::clamp(count - i - laneCount, 0, laneCount), mix + i + laneCount);
+        const Lanes second = ToneLanes(terms, rel + width);
+        AddLanes(first, std::min(width, count - i), mix + i);
+        AddLanes(second, std::clamp(count - i - width, 0, width), mix + i + width);
+    }
+}
+
+using AddToneFunction = void (*)(const ToneTerms&, std::int64_t, std::int32_t, double*);
+
+void AddTonePortable(const ToneTerms& tone, std::int64_t firstRel, std::int32_t count,
+                     double* mix) {
+    AddToneLanes<4>(tone, firstRel, count, mix);
+}
+
+// 32-bit Windows keeps to the portable form: its stack is not aligned for wider vectors.
+#if defined(__x86_64__) && !defined(_WIN32)
+#define REFERENCE_VECTOR_FORMS 1
+
+[[gnu::target("avx2")]] void AddToneAvx2(const ToneTerms& tone, std::int64_t firstRel,
+                                         std::int32_t count, double* mix) {
+    AddToneLanes<4>(tone, firstRel, count, mix);
+}
+
+[[gnu::target("avx512f,avx512dq")]] void AddToneAvx512(const ToneTerms& tone, std::int64_t firstRel,
+                                                       std::int32_t count, double* mix) {
+    AddToneLanes<8>(tone, firstRel, count, mix);
+}
+#endif
+
+[[nodiscard]] AddToneFunction AddToneOf(FastMixForm form) {
+    runtime::CheckRange(FormRuns(form));
+    switch (form) {
+#ifdef REFERENCE_VECTOR_FORMS
+        case FastMixForm::avx2:
+            return AddToneAvx2;
+        case FastMixForm::avx512:
+            return AddToneAvx512;
+#endif
+        default:
+            return AddTonePortable;
     }
 }
 
 // Fast mixes of frames [firstFrame, firstFrame + mix.size()), all in one epoch; NaN throughout
 // if a voice's tone is outside what the fast evaluation covers (never in the image).
-void MixBatch(std::span<const ToneVoice, voiceCount> voices, std::int64_t firstFrame,
-              std::span<const std::uint16_t> noise, std::span<double> mix) {
+void MixBatch(const EpochTerms& voices, std::int64_t firstFrame,
+              std::span<const std::uint16_t> noise, std::span<double> mix,
+              AddToneFunction addTone) {
     std::fill(mix.begin(), mix.end(), 0.0);
     const std::int64_t endFrame = firstFrame + std::ssize(mix);
-    for (const ToneVoice& voice : voices) {
+    for (const ToneTerms& voice : voices) {
         const std::int64_t from = std::max(firstFrame, voice.startFrame);
         const std::int64_t to = std::min(endFrame, voice.endFrame);
         if (from >= to) {
             continue;
         }
-        if (!FastToneFits(voice)) {
+        if (!voice.fits) {
             std::fill(mix.begin(), mix.end(), std::numeric_limits<double>::quiet_NaN());
             return;
         }
-        AddTone(TermsOf(voice), from - voice.startFrame, static_cast<std::int32_t>(to - from),
+        addTone(voice, from - voice.startFrame, static_cast<std::int32_t>(to - from),
                 mix.data() + (from - firstFrame));
     }
     for (std::size_t i = 0; i < mix.size(); ++i) {
@@ -197,47 +278,91 @@ void MixBatch(std::span<const ToneVoice, voiceCount> voices, std::int64_t firstF
     return draw == noNoiseDraw ? std::nullopt : std::optional<std::uint32_t>{draw};
 }
 
+// The distance from `mix` (|mix| < 2^51) to the nearest integer, exactly: adding and removing
+// 1.5 x 2^52 rounds to an integer, and mix minus an integer within 1/2 of it is exact. Ties
+// round to even instead of away from zero, which gives the same distance, 1/2.
+[[nodiscard]] double DistanceToInteger(double mix) {
+    return std::abs(mix - ((mix + roundingShift) - roundingShift));
+}
+
 }  // namespace
 
-bool SampleIsSettled(double mix, double margin) {
-    if (std::isnan(mix)) {
-        return false;
+std::string_view FormName(FastMixForm form) {
+    switch (form) {
+        case FastMixForm::portable:
+            return "portable";
+        case FastMixForm::avx2:
+            return "avx2";
+        case FastMixForm::avx512:
+            return "avx512";
     }
+    return "unknown";
+}
+
+bool FormRuns(FastMixForm form) {
+    switch (form) {
+        case FastMixForm::portable:
+            return true;
+#ifdef REFERENCE_VECTOR_FORMS
+        case FastMixForm::avx2:
+            return __builtin_cpu_supports("avx2");
+        case FastMixForm::avx512:
+            return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq");
+#endif
+        default:
+            return false;
+    }
+}
+
+FastMixForm FastestForm() {
+    for (auto form = fastMixForms.rbegin(); form != fastMixForms.rend(); ++form) {
+        if (FormRuns(*form)) {
+            return *form;
+        }
+    }
+    return FastMixForm::portable;
+}
+
+// NaN fails every comparison below, so it is never settled.
+bool SampleIsSettled(double mix, double margin) {
     if (mix > 32'767.0 + margin || mix < -32'768.0 - margin) {
         return true;  // clipped either way
     }
     if (std::abs(mix) < 1.0 - margin) {
         return true;  // truncates to 0 either way
     }
-    return std::abs(mix - std::round(mix)) > margin;
+    return DistanceToInteger(mix) > margin;
 }
 
 SineCosine FastSineCosine(double phase) {
-    const LaneSineCosine lanes = SineCosineLanes(Broadcast(phase));
+    using Lanes = Vector<4>::Lanes;
+    const LaneSineCosine<Lanes> lanes = SineCosineLanes(Broadcast<Lanes>(phase));
     return {lanes.sine[0], lanes.cosine[0]};
 }
 
 double FastMix(std::span<const ToneVoice, voiceCount> voices, std::int64_t frame,
-               std::optional<std::uint32_t> noiseDraw) {
+               std::optional<std::uint32_t> noiseDraw, FastMixForm form) {
     const std::array<std::uint16_t, 1> noise = {noiseDraw ? static_cast<std::uint16_t>(*noiseDraw)
                                                           : noNoiseDraw};
     std::array<double, 1> mix{};
-    MixBatch(voices, frame, noise, mix);
+    MixBatch(TermsOf(voices), frame, noise, mix, AddToneOf(form));
     return mix[0];
 }
 
 std::int64_t FastLeftSamples(const FramePlan& plan, std::int64_t from, std::span<std::int16_t> left,
-                             std::span<double> mixes) {
+                             std::span<double> mixes, FastMixForm form) {
     const std::int64_t end = from + std::ssize(left);
     runtime::CheckRange(0 <= from && end <= plan.FrameCount() && plan.epochCount > 0 &&
                         plan.epochStorage[0].firstFrame == plan.firstFrame &&
                         (mixes.empty() || mixes.size() == left.size()));
+    const AddToneFunction addTone = AddToneOf(form);
     const std::span<const VoiceEpoch> epochs = plan.Epochs();
     // The epoch in force at `from`: the last one that begins at or before it.
     auto epoch = std::upper_bound(
                      epochs.begin(), epochs.end(), plan.firstFrame + from,
                      [](std::int64_t frame, const VoiceEpoch& e) { return frame < e.firstFrame; }) -
                  1;
+    EpochTerms terms = TermsOf(epoch->voices);
     std::array<double, batchFrames> batch{};
     std::int64_t fallbacks = 0;
     for (std::int64_t offset = from; offset < end;) {
@@ -247,7 +372,7 @@ std::int64_t FastLeftSamples(const FramePlan& plan, std::int64_t from, std::span
         const std::int64_t count = std::min({end, epochEnd, offset + batchFrames}) - offset;
         const std::span<double> mix = std::span{batch}.first(static_cast<std::size_t>(count));
         const auto noise = plan.noise.subspan(static_cast<std::size_t>(offset), mix.size());
-        MixBatch(epoch->voices, plan.firstFrame + offset, noise, mix);
+        MixBatch(terms, plan.firstFrame + offset, noise, mix, addTone);
         for (std::size_t i = 0; i < mix.size(); ++i) {
             const auto out = static_cast<std::size_t>(offset - from) + i;
             if (SampleIsSettled(mix[i], fastMixMargin)) {
@@ -262,8 +387,9 @@ std::int64_t FastLeftSamples(const FramePlan& plan, std::int64_t from, std::span
             }
         }
         offset += count;
-        if (offset == epochEnd) {
+        if (offset == epochEnd && offset < end) {
             ++epoch;
+            terms = TermsOf(epoch->voices);
         }
     }
     return fallbacks;

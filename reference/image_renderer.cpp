@@ -53,11 +53,12 @@ struct Chunk {
 
 class Renderer {
 public:
-    Renderer(BlockSink& sink, std::int64_t firstBlock, std::int64_t blockCount)
+    Renderer(BlockSink& sink, std::int64_t firstBlock, std::int64_t blockCount, FastMixForm form)
         : sink_(sink),
           firstBlock_(firstBlock),
           blockCount_(blockCount),
-          chunkCount_((blockCount + chunkBlocks - 1) / chunkBlocks) {}
+          chunkCount_((blockCount + chunkBlocks - 1) / chunkBlocks),
+          form_(form) {}
 
     RenderResult Run(std::int32_t threads);
 
@@ -84,6 +85,7 @@ private:
     const std::int64_t firstBlock_;
     const std::int64_t blockCount_;
     const std::int64_t chunkCount_;
+    const FastMixForm form_;
 
     Synthesis planner_;
     std::array<Chunk, slotCount> slots_;
@@ -172,7 +174,7 @@ void Renderer::BeginAt(std::int64_t frame) {
     scratch.plan.epochStorage = scratch.epochs;
     planner_.PlanFrames(scratch.plan);
     const auto left = std::span{carry_}.last(static_cast<std::size_t>(carried));
-    (void)FastLeftSamples(scratch.plan, 0, left);
+    (void)FastLeftSamples(scratch.plan, 0, left, {}, form_);
 }
 
 void Renderer::Plan(std::int64_t index) {
@@ -228,7 +230,7 @@ void Renderer::ComputePiece(std::int64_t piece) {
     if (from < to) {
         const auto left = std::span{chunk.left}.subspan(static_cast<std::size_t>(from),
                                                         static_cast<std::size_t>(to - from));
-        chunk.fallbacks += FastLeftSamples(chunk.plan, from, left);
+        chunk.fallbacks += FastLeftSamples(chunk.plan, from, left, {}, form_);
     }
     if (--chunk.piecesLeft == 0) {
         chunk.done.Set();
@@ -271,10 +273,10 @@ std::int32_t DefaultRenderThreads() {
 }
 
 RenderResult RenderImage(BlockSink& sink, std::int64_t firstBlock, std::int64_t blockCount,
-                         std::int32_t threads) {
+                         std::int32_t threads, FastMixForm form) {
     runtime::CheckRange(0 <= firstBlock && 0 < blockCount &&
-                        firstBlock + blockCount <= imageBlocks);
-    Renderer renderer(sink, firstBlock, blockCount);
+                        firstBlock + blockCount <= imageBlocks && FormRuns(form));
+    Renderer renderer(sink, firstBlock, blockCount, form);
     return renderer.Run(threads);
 }
 

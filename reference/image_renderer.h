@@ -12,6 +12,8 @@
 #include <cstdint>
 #include <span>
 
+#include "reference/fast_mix.h"
+
 namespace reference {
 
 inline constexpr std::int64_t imageBlocks = 333'000;
@@ -36,9 +38,11 @@ struct RenderResult {
 [[nodiscard]] std::int32_t DefaultRenderThreads();
 
 // Renders blocks [firstBlock, firstBlock + blockCount) of the image into `sink`, byte for byte
-// as Synthesis::MixFrame makes them, computing on `threads` threads including the caller's.
+// as Synthesis::MixFrame makes them, computing on `threads` threads including the caller's with
+// the given form of the fast mix (one that runs here).
 [[nodiscard]] RenderResult RenderImage(BlockSink& sink, std::int64_t firstBlock,
                                        std::int64_t blockCount,
-                                       std::int32_t threads = DefaultRenderThreads());
+                                       std::int32_t threads = DefaultRenderThreads(),
+                                       FastMixForm form = FastestForm());
 
 }  // namespace reference

@@ -28,8 +28,6 @@ constexpr double harmonicLimit = 16.0;
 constexpr std::int64_t fadeFrames = 5'000;
 constexpr std::int64_t guardStartFrame = imageFrames;
 constexpr std::int64_t guardEndFrame = imageFrames + 10'000;
-constexpr double sampleMax = 32'767.0;
-constexpr double sampleMin = -32'768.0;
 
 [[nodiscard]] Extended Widen(double value) {
     return static_cast<Extended>(value);
@@ -106,16 +104,6 @@ double AddVoice(double sum, double voiceSample) {
 
 double AddNoise(double sum, std::uint32_t draw) {
     return Store(Widen(draw) * Widen(thousandth) + (Widen(sum) - Widen(8.0)));
-}
-
-std::int16_t ClipToSample(double sum) {
-    if (sum > sampleMax) {
-        return 32'767;
-    }
-    if (sum < sampleMin) {
-        return -32'768;
-    }
-    return static_cast<std::int16_t>(sum);  // truncation toward zero
 }
 
 std::array<double, harmonicCount> HarmonicAmplitudes(const ToneVoice& voice) {

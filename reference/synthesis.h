@@ -84,7 +84,15 @@ void PickSegment(ToneVoice& voice, RandomGenerator& random, std::int64_t frame);
 // Noise of -8.000 .. +7.999 from a draw below 16,000.
 [[nodiscard]] double AddNoise(double sum, std::uint32_t draw);
 // Clips to the 16-bit range, otherwise truncates toward zero.
-[[nodiscard]] std::int16_t ClipToSample(double sum);
+[[nodiscard]] inline std::int16_t ClipToSample(double sum) {
+    if (sum > 32'767.0) {
+        return 32'767;
+    }
+    if (sum < -32'768.0) {
+        return -32'768;
+    }
+    return static_cast<std::int16_t>(sum);  // truncation toward zero
+}
 // The harmonics' amplitudes of a voice's tone, as ToneSample computes them: amplitude x
 // decay^(h-1), rounded to double after each product.
 [[nodiscard]] std::array<double, harmonicCount> HarmonicAmplitudes(const ToneVoice& voice);

@@ -132,7 +132,7 @@ void ProgressLine(std::int64_t hundredths, std::int64_t frame) {
     runtime::WriteString(FormatProgressLine(hundredths, remaining).View());
 }
 
-std::int32_t RunTamblin() {
+std::int32_t RunTamblin(FastMixForm form) {
     PrintBanner();
 
     runtime::FileChannel file;
@@ -149,7 +149,7 @@ std::int32_t RunTamblin() {
     runtime::StartTimer();
 
     ImageFile image(file);
-    if (!RenderImage(image, 0, imageBlocks).complete) {
+    if (!RenderImage(image, 0, imageBlocks, DefaultRenderThreads(), form).complete) {
         return ReportWriteFailure(file);
     }
     // Closing can still report a failed write of data the system held back.

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string_view>
 
+#include "reference/fast_mix.h"
+
 namespace runtime {
 class FileChannel;
 }
@@ -40,7 +42,8 @@ struct ProgressText {
 void ProgressLine(std::int64_t hundredths, std::int64_t frame);
 
 // The program body after runtime start-up; returns the exit code: 0 when the whole image was
-// written, 1 when the file could not be created or written.
-[[nodiscard]] std::int32_t RunTamblin();
+// written, 1 when the file could not be created or written. The program itself takes the
+// fastest form of the fast mix; benchmarks and tests choose one (that runs here).
+[[nodiscard]] std::int32_t RunTamblin(FastMixForm form = FastestForm());
 
 }  // namespace reference
