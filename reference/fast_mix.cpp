@@ -24,11 +24,19 @@ template <>
 struct Vector<4> {
     using Lanes = double __attribute__((vector_size(4 * sizeof(double))));
     using Bits = std::uint64_t __attribute__((vector_size(4 * sizeof(double))));
+    using Mask = std::int64_t __attribute__((vector_size(4 * sizeof(double))));
+    using Draws = std::uint16_t __attribute__((vector_size(4 * sizeof(std::uint16_t))));
+    using Whole = std::int32_t __attribute__((vector_size(4 * sizeof(std::int32_t))));
+    using Samples = std::int16_t __attribute__((vector_size(4 * sizeof(std::int16_t))));
 };
 template <>
 struct Vector<8> {
     using Lanes = double __attribute__((vector_size(8 * sizeof(double))));
     using Bits = std::uint64_t __attribute__((vector_size(8 * sizeof(double))));
+    using Mask = std::int64_t __attribute__((vector_size(8 * sizeof(double))));
+    using Draws = std::uint16_t __attribute__((vector_size(8 * sizeof(std::uint16_t))));
+    using Whole = std::int32_t __attribute__((vector_size(8 * sizeof(std::int32_t))));
+    using Samples = std::int16_t __attribute__((vector_size(8 * sizeof(std::int16_t))));
 };
 
 constexpr double pi = std::numbers::pi;
@@ -165,95 +173,168 @@ using EpochTerms = std::array<ToneTerms, voiceCount>;
     return terms;
 }
 
-// The tone of one segment at the frames `rel` frames into it.
-template <typename Lanes>
-[[nodiscard, gnu::always_inline]] inline Lanes ToneLanes(const ToneTerms& terms, Lanes rel) {
-    const Lanes f = terms.startFrequency + (terms.sweep * rel) * terms.inverseLength;
-    const LaneSineCosine<Lanes> first = SineCosineLanes((rel * f) * phasePerHertzFrame);
+// The tone of one segment at the frames `rel` frames into it, for several groups of lanes at
+// once: each step of the recurrence waits for the step before, so the groups' steps are
+// interleaved to keep the arithmetic units busy.
+template <typename Lanes, std::int32_t groups>
+[[gnu::always_inline]] inline void ToneLanes(const ToneTerms& terms, const Lanes (&rel)[groups],
+                                             Lanes (&tone)[groups]) {
+    Lanes sine[groups];
+    Lanes twoCosine[groups];
+    for (std::int32_t g = 0; g < groups; ++g) {
+        const Lanes f = terms.startFrequency + (terms.sweep * rel[g]) * terms.inverseLength;
+        const LaneSineCosine<Lanes> first = SineCosineLanes((rel[g] * f) * phasePerHertzFrame);
+        sine[g] = first.sine;
+        twoCosine[g] = 2.0 * first.cosine;
+    }
     // Clenshaw's sum of a[h-1] sin(h x) = sin(x) U(h-1)(cos x) over the harmonics h = 15 .. 1.
-    const Lanes twoCosine = 2.0 * first.cosine;
-    Lanes next = Broadcast<Lanes>(terms.amplitudes.back());
-    Lanes afterNext{};
+    Lanes next[groups];
+    Lanes afterNext[groups];
+    for (std::int32_t g = 0; g < groups; ++g) {
+        next[g] = Broadcast<Lanes>(terms.amplitudes.back());
+        afterNext[g] = Lanes{};
+    }
     for (std::size_t h = terms.amplitudes.size() - 1; h-- > 0;) {
-        const Lanes b = (terms.amplitudes[h] - afterNext) + twoCosine * next;
-        afterNext = next;
-        next = b;
+        for (std::int32_t g = 0; g < groups; ++g) {
+            const Lanes b = (terms.amplitudes[h] - afterNext[g]) + twoCosine[g] * next[g];
+            afterNext[g] = next[g];
+            next[g] = b;
+        }
     }
     // Linear fades over the first and last 5,000 frames (at most one applies).
     const Lanes one = Broadcast<Lanes>(1.0);
-    const Lanes fadeIn = rel * fadeStep;
-    const Lanes fadeOut = (terms.length - rel) * fadeStep;
-    Lanes fade = fadeIn < one ? fadeIn : one;
-    fade = fadeOut < fade ? fadeOut : fade;
-    return (next * first.sine) * fade;
+    for (std::int32_t g = 0; g < groups; ++g) {
+        const Lanes fadeIn = rel[g] * fadeStep;
+        const Lanes fadeOut = (terms.length - rel[g]) * fadeStep;
+        Lanes fade = fadeIn < one ? fadeIn : one;
+        fade = fadeOut < fade ? fadeOut : fade;
+        tone[g] = (next[g] * sine[g]) * fade;
+    }
 }
 
+// mix[0..lanes) += the first `lanes` lanes of `tone`.
 template <typename Lanes>
 [[gnu::always_inline]] inline void AddLanes(Lanes tone, std::int32_t lanes, double* mix) {
+    if (lanes == widthOf<Lanes>) {
+        Lanes sum;
+        std::memcpy(&sum, mix, sizeof(sum));
+        sum += tone;
+        std::memcpy(mix, &sum, sizeof(sum));
+        return;
+    }
     for (std::int32_t lane = 0; lane < lanes; ++lane) {
         mix[lane] += tone[lane];
     }
 }
 
 // The tone at `count` consecutive frames from `firstRel` frames into its segment, added to
-// mix[0..count). Two groups of lanes per step keep two independent chains in flight.
-template <std::int32_t width>
+// mix[0..count), `groups` vectors of frames per step.
+template <std::int32_t width, std::int32_t groups>
 [[gnu::always_inline]] inline void AddToneLanes(const ToneTerms& tone, std::int64_t firstRel,
                                                 std::int32_t count, double* mix) {
     using Lanes = typename Vector<width>::Lanes;
     const ToneTerms terms = tone;
-    Lanes rel = static_cast<double>(firstRel) + LaneNumbers<Lanes>();
-    for (std::int32_t i = 0; i < count; i += 2 * width, rel += 2 * width) {
-        const Lanes first = ToneLanes(terms, rel);
-        const Lanes second = ToneLanes(terms, rel + width);
-        AddLanes(first, std::min(width, count - i), mix + i);
-        AddLanes(second, std::clamp(count - i - width, 0, width), mix + i + width);
+    const Lanes first = static_cast<double>(firstRel) + LaneNumbers<Lanes>();
+    for (std::int32_t i = 0; i < count; i += groups * width) {
+        Lanes rel[groups];
+        for (std::int32_t g = 0; g < groups; ++g) {
+            rel[g] = first + static_cast<double>(i + g * width);
+        }
+        Lanes tones[groups];
+        ToneLanes(terms, rel, tones);
+        for (std::int32_t g = 0; g < groups; ++g) {
+            AddLanes(tones[g], std::clamp(count - i - g * width, 0, width), mix + i + g * width);
+        }
     }
 }
 
-using AddToneFunction = void (*)(const ToneTerms&, std::int64_t, std::int32_t, double*);
-
-void AddTonePortable(const ToneTerms& tone, std::int64_t firstRel, std::int32_t count,
-                     double* mix) {
-    AddToneLanes<4>(tone, firstRel, count, mix);
+// The distance from `mix` (|mix| < 2^51) to the nearest integer, exactly: adding and removing
+// 1.5 x 2^52 rounds to an integer, and mix minus an integer within 1/2 of it is exact. Ties
+// round to even instead of away from zero, which gives the same distance, 1/2.
+[[nodiscard, gnu::always_inline]] inline double DistanceToInteger(double mix) {
+    return std::abs(mix - ((mix + roundingShift) - roundingShift));
 }
 
-// 32-bit Windows keeps to the portable form: its stack is not aligned for wider vectors.
-#if defined(__x86_64__) && !defined(_WIN32)
-#define REFERENCE_VECTOR_FORMS 1
-
-[[gnu::target("avx2")]] void AddToneAvx2(const ToneTerms& tone, std::int64_t firstRel,
-                                         std::int32_t count, double* mix) {
-    AddToneLanes<4>(tone, firstRel, count, mix);
-}
-
-[[gnu::target("avx512f,avx512dq")]] void AddToneAvx512(const ToneTerms& tone, std::int64_t firstRel,
-                                                       std::int32_t count, double* mix) {
-    AddToneLanes<8>(tone, firstRel, count, mix);
-}
-#endif
-
-[[nodiscard]] AddToneFunction AddToneOf(FastMixForm form) {
-    runtime::CheckRange(FormRuns(form));
-    switch (form) {
-#ifdef REFERENCE_VECTOR_FORMS
-        case FastMixForm::avx2:
-            return AddToneAvx2;
-        case FastMixForm::avx512:
-            return AddToneAvx512;
-#endif
-        default:
-            return AddTonePortable;
+// True when every mix within `margin` of `mix` gives the same 16-bit sample. NaN fails every
+// comparison, so it is never settled.
+[[nodiscard, gnu::always_inline]] inline bool Settled(double mix, double margin) {
+    if (mix > 32'767.0 + margin || mix < -32'768.0 - margin) {
+        return true;  // clipped either way
     }
+    if (std::abs(mix) < 1.0 - margin) {
+        return true;  // truncates to 0 either way
+    }
+    return DistanceToInteger(mix) > margin;
 }
 
-// Fast mixes of frames [firstFrame, firstFrame + mix.size()), all in one epoch; NaN throughout
-// if a voice's tone is outside what the fast evaluation covers (never in the image).
-void MixBatch(const EpochTerms& voices, std::int64_t firstFrame,
-              std::span<const std::uint16_t> noise, std::span<double> mix,
-              AddToneFunction addTone) {
-    std::fill(mix.begin(), mix.end(), 0.0);
-    const std::int64_t endFrame = firstFrame + std::ssize(mix);
+// The same test on lanes: all bits set where a lane is not settled.
+template <std::int32_t width, typename V = Vector<width>>
+[[nodiscard, gnu::always_inline]] inline typename V::Mask UnsettledLanes(typename V::Lanes mix) {
+    using Lanes = typename V::Lanes;
+    using Bits = typename V::Bits;
+    const auto magnitude = [](Lanes value) {
+        return __builtin_bit_cast(Lanes,
+                                  __builtin_bit_cast(Bits, value) & ~(Bits{} + (1ULL << 63)));
+    };
+    const Lanes nearest = (mix + roundingShift) - roundingShift;
+    return ~((mix > 32'767.0 + fastMixMargin) | (mix < -32'768.0 - fastMixMargin) |
+             (magnitude(mix) < 1.0 - fastMixMargin) | (magnitude(mix - nearest) > fastMixMargin));
+}
+
+// The noise, the 16-bit samples and the settled test of mix[0..count) in lanes; the last frames
+// that fill no whole vector one by one. True when any frame is not settled.
+template <std::int32_t width, typename V = Vector<width>>
+[[nodiscard, gnu::always_inline]] inline bool FinishLanes(const std::uint16_t* noise,
+                                                          std::int32_t count, double* mix,
+                                                          std::int16_t* left) {
+    using Lanes = typename V::Lanes;
+    typename V::Mask unsettled{};
+    std::int32_t i = 0;
+    for (; i + width <= count; i += width) {
+        typename V::Draws draws;
+        std::memcpy(&draws, noise + i, sizeof(draws));
+        Lanes tones;
+        std::memcpy(&tones, mix + i, sizeof(tones));
+        const Lanes withNoise =
+            __builtin_convertvector(draws, Lanes) * thousandth + (tones - noiseOffset);
+        const Lanes sum = __builtin_convertvector(draws != noNoiseDraw, typename V::Mask) != 0
+                              ? withNoise
+                              : tones;
+        // Clipped, NaN to -32,768 (never settled), then truncated toward zero.
+        Lanes clipped = sum >= -32'768.0 ? sum : -32'768.0;
+        clipped = clipped <= 32'767.0 ? clipped : 32'767.0;
+        const auto samples = __builtin_convertvector(
+            __builtin_convertvector(clipped, typename V::Whole), typename V::Samples);
+        std::memcpy(mix + i, &sum, sizeof(sum));
+        std::memcpy(left + i, &samples, sizeof(samples));
+        unsettled |= UnsettledLanes<width>(sum);
+    }
+    bool any = false;
+    for (std::int32_t lane = 0; lane < width; ++lane) {
+        any |= unsettled[lane] != 0;
+    }
+    for (; i < count; ++i) {
+        const double sum = noise[i] != noNoiseDraw
+                               ? static_cast<double>(noise[i]) * thousandth + (mix[i] - noiseOffset)
+                               : mix[i];
+        mix[i] = sum;
+        left[i] = ClipToSample(std::isnan(sum) ? -32'768.0 : sum);
+        any |= !Settled(sum, fastMixMargin);
+    }
+    return any;
+}
+
+// Fast mixes of frames [firstFrame, firstFrame + count), all in one epoch, into mix[], and their
+// samples into left[]; true when any of them is not settled and needs the exact arithmetic. NaN
+// throughout if a voice's tone is outside what the fast evaluation covers (never in the image).
+template <std::int32_t width, std::int32_t groups>
+[[gnu::always_inline]] inline bool MixBatchLanes(const EpochTerms& voices, std::int64_t firstFrame,
+                                                 const std::uint16_t* noise, std::int32_t count,
+                                                 double* mix, std::int16_t* left) {
+    for (std::int32_t i = 0; i < count; ++i) {
+        mix[i] = 0.0;
+    }
+    const std::int64_t endFrame = firstFrame + count;
     for (const ToneTerms& voice : voices) {
         const std::int64_t from = std::max(firstFrame, voice.startFrame);
         const std::int64_t to = std::min(endFrame, voice.endFrame);
@@ -261,28 +342,63 @@ void MixBatch(const EpochTerms& voices, std::int64_t firstFrame,
             continue;
         }
         if (!voice.fits) {
-            std::fill(mix.begin(), mix.end(), std::numeric_limits<double>::quiet_NaN());
-            return;
+            for (std::int32_t i = 0; i < count; ++i) {
+                mix[i] = std::numeric_limits<double>::quiet_NaN();
+            }
+            return true;
         }
-        addTone(voice, from - voice.startFrame, static_cast<std::int32_t>(to - from),
-                mix.data() + (from - firstFrame));
+        AddToneLanes<width, groups>(voice, from - voice.startFrame,
+                                    static_cast<std::int32_t>(to - from),
+                                    mix + (from - firstFrame));
     }
-    for (std::size_t i = 0; i < mix.size(); ++i) {
-        if (noise[i] != noNoiseDraw) {
-            mix[i] = static_cast<double>(noise[i]) * thousandth + (mix[i] - noiseOffset);
-        }
+    return FinishLanes<width>(noise, count, mix, left);
+}
+
+using MixBatchFunction = bool (*)(const EpochTerms&, std::int64_t, const std::uint16_t*,
+                                  std::int32_t, double*, std::int16_t*);
+
+bool MixBatchPortable(const EpochTerms& voices, std::int64_t firstFrame, const std::uint16_t* noise,
+                      std::int32_t count, double* mix, std::int16_t* left) {
+    return MixBatchLanes<4, 2>(voices, firstFrame, noise, count, mix, left);
+}
+
+// Groups of vectors per step: as many independent chains as the registers hold (16 of them for
+// SSE2 and AVX2, 32 for AVX-512); more spill, fewer leave the arithmetic units waiting.
+// 32-bit Windows keeps to the portable form: its stack is not aligned for wider vectors.
+#if defined(__x86_64__) && !defined(_WIN32)
+#define REFERENCE_VECTOR_FORMS 1
+
+[[gnu::target("avx2")]] bool MixBatchAvx2(const EpochTerms& voices, std::int64_t firstFrame,
+                                          const std::uint16_t* noise, std::int32_t count,
+                                          double* mix, std::int16_t* left) {
+    return MixBatchLanes<4, 3>(voices, firstFrame, noise, count, mix, left);
+}
+
+[[gnu::target("avx512f,avx512dq")]] bool MixBatchAvx512(const EpochTerms& voices,
+                                                        std::int64_t firstFrame,
+                                                        const std::uint16_t* noise,
+                                                        std::int32_t count, double* mix,
+                                                        std::int16_t* left) {
+    return MixBatchLanes<8, 4>(voices, firstFrame, noise, count, mix, left);
+}
+#endif
+
+[[nodiscard]] MixBatchFunction MixBatchOf(FastMixForm form) {
+    runtime::CheckRange(FormRuns(form));
+    switch (form) {
+#ifdef REFERENCE_VECTOR_FORMS
+        case FastMixForm::avx2:
+            return MixBatchAvx2;
+        case FastMixForm::avx512:
+            return MixBatchAvx512;
+#endif
+        default:
+            return MixBatchPortable;
     }
 }
 
 [[nodiscard]] std::optional<std::uint32_t> NoiseDraw(std::uint16_t draw) {
     return draw == noNoiseDraw ? std::nullopt : std::optional<std::uint32_t>{draw};
-}
-
-// The distance from `mix` (|mix| < 2^51) to the nearest integer, exactly: adding and removing
-// 1.5 x 2^52 rounds to an integer, and mix minus an integer within 1/2 of it is exact. Ties
-// round to even instead of away from zero, which gives the same distance, 1/2.
-[[nodiscard]] double DistanceToInteger(double mix) {
-    return std::abs(mix - ((mix + roundingShift) - roundingShift));
 }
 
 }  // namespace
@@ -323,15 +439,8 @@ FastMixForm FastestForm() {
     return FastMixForm::portable;
 }
 
-// NaN fails every comparison below, so it is never settled.
 bool SampleIsSettled(double mix, double margin) {
-    if (mix > 32'767.0 + margin || mix < -32'768.0 - margin) {
-        return true;  // clipped either way
-    }
-    if (std::abs(mix) < 1.0 - margin) {
-        return true;  // truncates to 0 either way
-    }
-    return DistanceToInteger(mix) > margin;
+    return Settled(mix, margin);
 }
 
 SineCosine FastSineCosine(double phase) {
@@ -342,11 +451,11 @@ SineCosine FastSineCosine(double phase) {
 
 double FastMix(std::span<const ToneVoice, voiceCount> voices, std::int64_t frame,
                std::optional<std::uint32_t> noiseDraw, FastMixForm form) {
-    const std::array<std::uint16_t, 1> noise = {noiseDraw ? static_cast<std::uint16_t>(*noiseDraw)
-                                                          : noNoiseDraw};
-    std::array<double, 1> mix{};
-    MixBatch(TermsOf(voices), frame, noise, mix, AddToneOf(form));
-    return mix[0];
+    const std::uint16_t noise = noiseDraw ? static_cast<std::uint16_t>(*noiseDraw) : noNoiseDraw;
+    double mix = 0.0;
+    std::int16_t left = 0;
+    (void)MixBatchOf(form)(TermsOf(voices), frame, &noise, 1, &mix, &left);
+    return mix;
 }
 
 std::int64_t FastLeftSamples(const FramePlan& plan, std::int64_t from, std::span<std::int16_t> left,
@@ -355,7 +464,7 @@ std::int64_t FastLeftSamples(const FramePlan& plan, std::int64_t from, std::span
     runtime::CheckRange(0 <= from && end <= plan.FrameCount() && plan.epochCount > 0 &&
                         plan.epochStorage[0].firstFrame == plan.firstFrame &&
                         (mixes.empty() || mixes.size() == left.size()));
-    const AddToneFunction addTone = AddToneOf(form);
+    const MixBatchFunction mixBatch = MixBatchOf(form);
     const std::span<const VoiceEpoch> epochs = plan.Epochs();
     // The epoch in force at `from`: the last one that begins at or before it.
     auto epoch = std::upper_bound(
@@ -369,22 +478,23 @@ std::int64_t FastLeftSamples(const FramePlan& plan, std::int64_t from, std::span
         const std::int64_t epochEnd = epoch + 1 == epochs.end()
                                           ? plan.FrameCount()
                                           : (epoch + 1)->firstFrame - plan.firstFrame;
-        const std::int64_t count = std::min({end, epochEnd, offset + batchFrames}) - offset;
-        const std::span<double> mix = std::span{batch}.first(static_cast<std::size_t>(count));
-        const auto noise = plan.noise.subspan(static_cast<std::size_t>(offset), mix.size());
-        MixBatch(terms, plan.firstFrame + offset, noise, mix, addTone);
-        for (std::size_t i = 0; i < mix.size(); ++i) {
-            const auto out = static_cast<std::size_t>(offset - from) + i;
-            if (SampleIsSettled(mix[i], fastMixMargin)) {
-                left[out] = ClipToSample(mix[i]);
-            } else {
-                const std::int64_t frame = plan.firstFrame + offset + static_cast<std::int64_t>(i);
-                left[out] = ExactLeftSample(epoch->voices, frame, NoiseDraw(noise[i]));
-                ++fallbacks;
+        const auto count =
+            static_cast<std::int32_t>(std::min({end, epochEnd, offset + batchFrames}) - offset);
+        const auto out = static_cast<std::size_t>(offset - from);
+        const std::uint16_t* noise = plan.noise.data() + offset;
+        const std::int64_t firstFrame = plan.firstFrame + offset;
+        if (mixBatch(terms, firstFrame, noise, count, batch.data(), left.data() + out)) {
+            // Rare: a frame lies near a value where its sample changes.
+            for (std::int32_t i = 0; i < count; ++i) {
+                if (!SampleIsSettled(batch[static_cast<std::size_t>(i)], fastMixMargin)) {
+                    left[out + static_cast<std::size_t>(i)] =
+                        ExactLeftSample(epoch->voices, firstFrame + i, NoiseDraw(noise[i]));
+                    ++fallbacks;
+                }
             }
-            if (!mixes.empty()) {
-                mixes[out] = mix[i];
-            }
+        }
+        if (!mixes.empty()) {
+            std::copy_n(batch.begin(), count, mixes.begin() + static_cast<std::ptrdiff_t>(out));
         }
         offset += count;
         if (offset == epochEnd && offset < end) {

@@ -4,8 +4,10 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cmath>
 #include <cstdint>
+#include <iterator>
 #include <limits>
 #include <optional>
 #include <set>
@@ -58,6 +60,12 @@ OwnedPlan FixedPlan(const Voices& voices, std::int64_t first, std::int64_t frame
     return owned;
 }
 
+std::vector<FastMixForm> RunnableForms() {
+    std::vector<FastMixForm> forms;
+    std::copy_if(fastMixForms.begin(), fastMixForms.end(), std::back_inserter(forms), FormRuns);
+    return forms;
+}
+
 std::optional<std::uint32_t> Draw(std::uint16_t draw) {
     return draw == noNoiseDraw ? std::nullopt : std::optional<std::uint32_t>{draw};
 }
@@ -102,18 +110,24 @@ TEST(FastMix, NoiseOnlyFramesOnABoundaryFallBackToTheExactValue) {
                                          {0, -8},
                                          {15'999, 7},
                                          {noNoiseDraw, 0}}) {
-        const OwnedPlan owned = FixedPlan(Voices{}, 200'000, 3, draw);
-        std::array<std::int16_t, 3> left{};
-        const std::int64_t fallbacks = FastLeftSamples(owned.plan, 0, left);
-        EXPECT_EQ(left[0], expected) << "draw " << draw;
-        EXPECT_EQ(left[2], ExactLeftSample(Voices{}, 200'002, Draw(draw))) << "draw " << draw;
-        // Integral mixes other than 0 lie on a boundary.
-        EXPECT_EQ(fallbacks, draw % 1'000 == 0 && draw != 8'000 ? 3 : 0) << "draw " << draw;
+        // Nineteen frames: whole vectors of every width and a remainder.
+        const OwnedPlan owned = FixedPlan(Voices{}, 200'000, 19, draw);
+        for (const FastMixForm form : RunnableForms()) {
+            std::array<std::int16_t, 19> left{};
+            const std::int64_t fallbacks = FastLeftSamples(owned.plan, 0, left, {}, form);
+            for (const std::int16_t sample : left) {
+                EXPECT_EQ(sample, expected) << "draw " << draw << ", " << FormName(form);
+            }
+            EXPECT_EQ(left[18], ExactLeftSample(Voices{}, 200'018, Draw(draw))) << "draw " << draw;
+            // Integral mixes other than 0 lie on a boundary.
+            EXPECT_EQ(fallbacks, draw % 1'000 == 0 && draw != 8'000 ? 19 : 0)
+                << "draw " << draw << ", " << FormName(form);
+        }
     }
 }
 
 // Ten loud voices in phase go far past the 16-bit range at their peaks: clipping on both sides,
-// and the crossings of the limits.
+// and the crossings of the limits, in every form.
 TEST(FastMix, ClippedFramesMatchTheExactPath) {
     Voices voices;
     for (std::int32_t v = 0; v < voiceCount; ++v) {
@@ -125,19 +139,75 @@ TEST(FastMix, ClippedFramesMatchTheExactPath) {
                                                         .endFrame = 340'000};
     }
     const OwnedPlan owned = FixedPlan(voices, 300'000, 40'000, 8'000);
-    std::vector<std::int16_t> left(40'000);
-    std::vector<double> mixes(40'000);
-    (void)FastLeftSamples(owned.plan, 0, left, mixes);
-    std::int64_t high = 0;
-    std::int64_t low = 0;
-    for (std::size_t i = 0; i < left.size(); ++i) {
-        const std::int64_t frame = 300'000 + static_cast<std::int64_t>(i);
-        ASSERT_EQ(left[i], ExactLeftSample(voices, frame, 8'000u)) << "frame " << frame;
-        high += mixes[i] > 32'767.0;
-        low += mixes[i] < -32'768.0;
+    std::vector<std::int16_t> exact(40'000);
+    for (std::size_t i = 0; i < exact.size(); ++i) {
+        exact[i] = ExactLeftSample(voices, 300'000 + static_cast<std::int64_t>(i), 8'000u);
     }
-    EXPECT_GT(high, 1'000);
-    EXPECT_GT(low, 1'000);
+    for (const FastMixForm form : RunnableForms()) {
+        std::vector<std::int16_t> left(40'000);
+        std::vector<double> mixes(40'000);
+        (void)FastLeftSamples(owned.plan, 0, left, mixes, form);
+        std::int64_t high = 0;
+        std::int64_t low = 0;
+        for (std::size_t i = 0; i < left.size(); ++i) {
+            ASSERT_EQ(left[i], exact[i]) << "frame " << 300'000 + i << ", " << FormName(form);
+            high += mixes[i] > 32'767.0;
+            low += mixes[i] < -32'768.0;
+        }
+        EXPECT_GT(high, 1'000);
+        EXPECT_GT(low, 1'000);
+    }
+}
+
+// A tone the fast evaluation does not cover (harmonics above 22 kHz drop out) is computed with
+// the exact arithmetic, frame by frame, in every form.
+TEST(FastMix, TonesBeyondTheFastRangeAreComputedExactly) {
+    Voices voices;
+    voices[3] = ToneVoice{.startFrequency = 3'000.0,
+                          .endFrequency = 2'990.0,
+                          .amplitude = 3'000.0,
+                          .decay = 0.2,
+                          .startFrame = 400'000,
+                          .endFrame = 420'000};
+    const OwnedPlan owned = FixedPlan(voices, 405'000, 1'001, 1'234);
+    for (const FastMixForm form : RunnableForms()) {
+        std::vector<std::int16_t> left(1'001);
+        EXPECT_EQ(FastLeftSamples(owned.plan, 0, left, {}, form), 1'001) << FormName(form);
+        for (std::size_t i = 0; i < left.size(); ++i) {
+            ASSERT_EQ(left[i],
+                      ExactLeftSample(voices, 405'000 + static_cast<std::int64_t>(i), 1'234u))
+                << "frame " << 405'000 + i << ", " << FormName(form);
+        }
+    }
+}
+
+// The forms differ only in how many frames an instruction covers: every mix agrees to the last
+// bit with the portable form's, over segment changes, odd starts and lengths (partial vectors).
+TEST(FastMix, FormsAgreeOnEveryMixToTheLastBit) {
+    Synthesis synthesis = StartedImage();
+    synthesis.DrawTo(90'000'000);
+    constexpr std::int64_t frames = 150'000;
+    OwnedPlan owned(frames);
+    synthesis.PlanFrames(owned.plan);
+    ASSERT_GT(owned.plan.epochCount, 10u);
+    for (const auto& [from, count] :
+         {std::pair<std::int64_t, std::size_t>{0, 150'000}, {3, 1'021}, {70'001, 17}}) {
+        std::vector<std::int16_t> portableLeft(count);
+        std::vector<double> portableMixes(count);
+        (void)FastLeftSamples(owned.plan, from, portableLeft, portableMixes, FastMixForm::portable);
+        for (const FastMixForm form : RunnableForms()) {
+            std::vector<std::int16_t> left(count);
+            std::vector<double> mixes(count);
+            (void)FastLeftSamples(owned.plan, from, left, mixes, form);
+            EXPECT_EQ(left, portableLeft) << FormName(form) << " from " << from;
+            for (std::size_t i = 0; i < count; ++i) {
+                ASSERT_EQ(std::bit_cast<std::uint64_t>(mixes[i]),
+                          std::bit_cast<std::uint64_t>(portableMixes[i]))
+                    << "frame " << owned.plan.firstFrame + from + static_cast<std::int64_t>(i)
+                    << ", " << FormName(form);
+            }
+        }
+    }
 }
 
 TEST(FastMix, StaysFarInsideTheMarginOverWholeSegments) {
