@@ -2,13 +2,16 @@
 # First the fast and the exact path's frames per second over the same range (tamblin_speed, next
 # to Tamblin), then one full run of Tamblin: prints frames per second, wall and CPU seconds and
 # peak memory, checks the console's shape, the image's length, the memory limit and the image's
-# SHA-256 against the published one.
+# SHA-256 against the published one. Then the whole image once with each form of the fast mix
+# (tamblin_form, next to Tamblin): wall and CPU seconds, peak memory and the SHA-256 of each; a
+# form the processor cannot run is named as such.
 #   tamblin_bench.sh <path to Tamblin> [work directory, default: a new temporary one]
 # The image is 783 MB; the work directory keeps it for comparison with other runs.
 set -euo pipefail
 
 tamblin=$(realpath "${1:?usage: tamblin_bench.sh <path to Tamblin> [work directory]}")
 speed=$(dirname "$tamblin")/tamblin_speed
+forms=$(dirname "$tamblin")/tamblin_form
 work=${2:-$(mktemp -d)}
 mkdir -p "$work"
 cd "$work"
@@ -94,4 +97,28 @@ if [[ -n $exact_image_seconds ]]; then
 fi
 echo "SHA-256:           $sha"
 echo "image:             $work/Reference.wav"
+
+# One whole image per form: the same program body with the form forced.
+if [[ -x $forms && -x /usr/bin/time ]]; then
+    echo "--- the whole image with each form of the fast mix (load $(cut -d' ' -f1-3 /proc/loadavg))"
+    printf '%-9s %8s %8s %10s  %s\n' form "wall s" "CPU s" "peak KiB" SHA-256
+    for form in portable avx2 avx512; do
+        rm -f Reference.wav
+        form_start=$(date +%s.%N)
+        form_code=0
+        /usr/bin/time -f '%M %U %S' -o "usage.$form.txt" "$forms" "$form" > "console.$form.txt" \
+            2> "error.$form.txt" || form_code=$?
+        form_end=$(date +%s.%N)
+        if [[ $form_code -eq 2 ]]; then
+            printf '%-9s %s\n' "$form" "not run: $(head -n 1 "error.$form.txt")"
+            continue
+        fi
+        read -r form_peak form_user form_system < <(tail -n 1 "usage.$form.txt")
+        form_sha=$(sha256sum Reference.wav 2>/dev/null | cut -d' ' -f1) || form_sha=unavailable
+        printf '%-9s %8.1f %8.1f %10d  %s\n' "$form" "$(echo "$form_end - $form_start" | bc -l)" \
+            "$(echo "$form_user + $form_system" | bc -l)" "$form_peak" "$form_sha"
+        check "$form form: exit code 0 (got $form_code) and the published SHA-256" \
+            test "$form_code" -eq 0 -a "$form_sha" = "$published_sha"
+    done
+fi
 exit $((failures > 0))

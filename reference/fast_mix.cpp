@@ -175,8 +175,9 @@ using EpochTerms = std::array<ToneTerms, voiceCount>;
 
 // The tone of one segment at the frames `rel` frames into it, for several groups of lanes at
 // once: each step of the recurrence waits for the step before, so the groups' steps are
-// interleaved to keep the arithmetic units busy.
-template <typename Lanes, std::int32_t groups>
+// interleaved to keep the arithmetic units busy. Without `fades`, every frame is known to lie
+// where both fade factors are at least 1, so the factor is exactly 1 and its product is left out.
+template <bool fades, typename Lanes, std::int32_t groups>
 [[gnu::always_inline]] inline void ToneLanes(const ToneTerms& terms, const Lanes (&rel)[groups],
                                              Lanes (&tone)[groups]) {
     Lanes sine[groups];
@@ -200,6 +201,12 @@ template <typename Lanes, std::int32_t groups>
             afterNext[g] = next[g];
             next[g] = b;
         }
+    }
+    if constexpr (!fades) {
+        for (std::int32_t g = 0; g < groups; ++g) {
+            tone[g] = next[g] * sine[g];
+        }
+        return;
     }
     // Linear fades over the first and last 5,000 frames (at most one applies).
     const Lanes one = Broadcast<Lanes>(1.0);
@@ -229,11 +236,10 @@ template <typename Lanes>
 
 // The tone at `count` consecutive frames from `firstRel` frames into its segment, added to
 // mix[0..count), `groups` vectors of frames per step.
-template <std::int32_t width, std::int32_t groups>
-[[gnu::always_inline]] inline void AddToneLanes(const ToneTerms& tone, std::int64_t firstRel,
+template <std::int32_t width, std::int32_t groups, bool fades>
+[[gnu::always_inline]] inline void AddToneSteps(const ToneTerms& terms, std::int64_t firstRel,
                                                 std::int32_t count, double* mix) {
     using Lanes = typename Vector<width>::Lanes;
-    const ToneTerms terms = tone;
     const Lanes first = static_cast<double>(firstRel) + LaneNumbers<Lanes>();
     for (std::int32_t i = 0; i < count; i += groups * width) {
         Lanes rel[groups];
@@ -241,10 +247,26 @@ template <std::int32_t width, std::int32_t groups>
             rel[g] = first + static_cast<double>(i + g * width);
         }
         Lanes tones[groups];
-        ToneLanes(terms, rel, tones);
+        ToneLanes<fades>(terms, rel, tones);
         for (std::int32_t g = 0; g < groups; ++g) {
             AddLanes(tones[g], std::clamp(count - i - g * width, 0, width), mix + i + g * width);
         }
+    }
+}
+
+template <std::int32_t width, std::int32_t groups>
+[[gnu::always_inline]] inline void AddToneLanes(const ToneTerms& tone, std::int64_t firstRel,
+                                                std::int32_t count, double* mix) {
+    const ToneTerms terms = tone;
+    // Both fade factors are monotonic in the frame (so are their roundings): checking the first
+    // frame's fade-in and the last frame's fade-out covers every frame between.
+    const auto lastRel = static_cast<double>(firstRel + count - 1);
+    const bool fades =
+        static_cast<double>(firstRel) * fadeStep < 1.0 || (terms.length - lastRel) * fadeStep < 1.0;
+    if (fades) {
+        AddToneSteps<width, groups, true>(terms, firstRel, count, mix);
+    } else {
+        AddToneSteps<width, groups, false>(terms, firstRel, count, mix);
     }
 }
 
