@@ -54,6 +54,26 @@ void RandomGenerator::SeedRandom(std::uint32_t seed) {
     k_ = 33;
 }
 
+void RandomGenerator::DrawBelow(std::uint32_t n, std::span<std::uint16_t> draws) {
+    runtime::CheckRange(0 < n && n <= 65'536);
+    for (std::size_t done = 0; done < draws.size();) {
+        draws[done++] = static_cast<std::uint16_t>(RandomBelow(n));
+        // Until j or k wraps, both just count up: a loop without the wrap tests.
+        const auto run = std::min({static_cast<std::size_t>(55 - j_),
+                                   static_cast<std::size_t>(55 - k_), draws.size() - done});
+        std::uint32_t* const table = table_.data();
+        const auto j = static_cast<std::size_t>(j_) + 1;
+        const auto k = static_cast<std::size_t>(k_) + 1;
+        for (std::size_t t = 0; t < run; ++t) {
+            table[j + t] += table[k + t];
+            draws[done + t] = static_cast<std::uint16_t>(table[j + t] % n);
+        }
+        j_ += static_cast<std::int32_t>(run);
+        k_ += static_cast<std::int32_t>(run);
+        done += run;
+    }
+}
+
 void PickSegment(ToneVoice& voice, RandomGenerator& random, std::int64_t frame) {
     if (frame + endGuard >= imageFrames) {
         voice.startFrame = guardStartFrame;
@@ -252,12 +272,14 @@ void Synthesis::PlanFrames(FramePlan& plan) {
             addEpoch(frame);
             *draw++ = draws.noise ? static_cast<std::uint16_t>(*draws.noise) : noNoiseDraw;
         }
+        // Then frames without picks: no noise, noise, no noise, each part possibly empty.
         const std::int64_t quietEnd = std::min(end, EarliestSegmentEnd());
-        for (; nextFrame_ < quietEnd; ++nextFrame_) {
-            *draw++ = HasNoise(nextFrame_)
-                          ? static_cast<std::uint16_t>(random_.RandomBelow(noiseDrawLimit))
-                          : noNoiseDraw;
-        }
+        const std::int64_t noiseFrom = std::clamp(noiseFirstFrame, nextFrame_, quietEnd);
+        const std::int64_t noiseTo = std::clamp(noiseLastFrame + 1, noiseFrom, quietEnd);
+        draw = std::fill_n(draw, noiseFrom - nextFrame_, noNoiseDraw);
+        random_.DrawBelow(noiseDrawLimit, {draw, static_cast<std::size_t>(noiseTo - noiseFrom)});
+        draw = std::fill_n(draw + (noiseTo - noiseFrom), quietEnd - noiseTo, noNoiseDraw);
+        nextFrame_ = quietEnd;
     }
 }
 

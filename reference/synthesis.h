@@ -42,6 +42,8 @@ public:
         const std::uint32_t value = table_[static_cast<std::size_t>(j_)];
         return n > 0 ? value % n : value;
     }
+    // The next draws.size() values reduced below n (0 < n <= 65,536), as RandomBelow gives them.
+    void DrawBelow(std::uint32_t n, std::span<std::uint16_t> draws);
 
 private:
     std::array<std::uint32_t, 56> table_{};  // words 1..55; index 0 unused

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <vector>
 
 #include "reference/x87.h"
@@ -47,6 +48,23 @@ TEST(RandomGenerator, FirstUnreducedValuesOfTheImageSeed) {
     EXPECT_EQ(random.RandomBelow(0), 3'008'676'244u);
     EXPECT_EQ(random.RandomBelow(0), 3'129'363'142u);
     EXPECT_EQ(random.RandomBelow(0), 2'984'414'704u);
+}
+
+TEST(RandomGenerator, DrawingARunGivesWhatDrawingOneByOneGives) {
+    RandomGenerator run;
+    RandomGenerator single;
+    run.SeedRandom(imageSeed);
+    single.SeedRandom(imageSeed);
+    // Runs of every length from 0 to 120 start at every position of the indices.
+    std::vector<std::uint16_t> draws(120);
+    for (std::size_t length = 0; length <= draws.size(); ++length) {
+        const std::uint32_t n = length % 2 == 0 ? 16'000 : 65'536;
+        run.DrawBelow(n, std::span{draws}.first(length));
+        for (std::size_t i = 0; i < length; ++i) {
+            ASSERT_EQ(draws[i], single.RandomBelow(n)) << "run of " << length << ", draw " << i;
+        }
+    }
+    EXPECT_EQ(run.RandomBelow(0), single.RandomBelow(0));
 }
 
 TEST(RandomGenerator, ReducedValueIsTheUnreducedOneModuloN) {
