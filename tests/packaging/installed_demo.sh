@@ -49,7 +49,7 @@ grep -q "% Done" "$work/demo.log"
 drives=(*.c2)
 [[ -e ${drives[0]} ]] || { echo "the demo read no drive" >&2; exit 1; }
 for c2 in "${drives[@]}"; do
-    for file in "${c2%.c2}"{.wav,.report.csv,.report.svg}; do
+    for file in "${c2%.c2}"{.wav,.report.csv,.report.svg,.report.json,.report.html}; do
         [[ -s $file ]] || { echo "the demo left no $file" >&2; exit 1; }
     done
 done
