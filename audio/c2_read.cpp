@@ -94,7 +94,8 @@ bool ReadAudioC2(std::span<std::byte> c2Buffer, std::span<std::byte> audioBuffer
     if (drive.rezeroAfterRead) {
         RezeroUnit(drive);
     }
-    return result.Succeeded();
+    // A drive that answers GOOD with fewer bytes than asked has not read the sectors.
+    return result.SucceededInFull();
 }
 
 bool DetectC2Mode(std::int32_t sector, drive::DriveRecord& drive) {

@@ -9,9 +9,9 @@
 
 namespace audio {
 
-// The transport does not say how many bytes a data-in command delivered, so its callers clear
-// the whole reply area first: what a short reply leaves out reads as zero, never as the bytes
-// of an earlier command.
+// A manager path does not say how many bytes a data-in command delivered, so callers clear the
+// whole reply area first: what a short reply leaves out reads as zero, never as the bytes of an
+// earlier command.
 [[nodiscard]] inline drive::ScsiCommand DriveCommand(const CommandBlock& block,
                                                      drive::DataDirection direction,
                                                      std::uint32_t transferLength,

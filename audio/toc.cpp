@@ -40,7 +40,7 @@ bool ReadCapacity(std::int64_t& sectorCount, drive::DriveRecord& drive) {
                             [&](const drive::CommandResult&, std::span<const std::uint8_t> reply) {
                                 sectorCount = DecodeCapacity(std::as_bytes(reply));
                             });
-    return result.Succeeded();
+    return result.SucceededInFull();
 }
 
 void ReadSessions(std::span<TocEntry> table, std::int32_t trackCount, drive::DriveRecord& drive) {

@@ -20,6 +20,12 @@
 // it when a wait is satisfied, and it does not rely on the event alone: it waits until
 // SRB_Status is no longer 0.
 //
+// A request block carries no residual count. A manager tells a transfer that moved fewer (or
+// more) bytes than SRB_BufLen by SRB_HaStat aspi::hostDataOverrunUnderrun; Quellor takes that
+// as a failed read. A manager that completes a short transfer without saying so cannot be
+// caught: the part of the buffer that never arrived then reads as zeros, since Quellor clears
+// the buffer before every read.
+//
 // Request blocks are packed, little-endian. With 4-byte pointers they have the classic ASPI for
 // Win32 layout; with 8-byte pointers SRB_BufPointer and SRB_PostProc widen to 8 bytes and every
 // field after them moves up, packed, as 64-bit ASPI headers lay them out.
@@ -50,6 +56,9 @@ inline constexpr std::uint8_t statusNoDevice = 0x82;
 inline constexpr std::uint8_t statusInvalidRequest = 0xE0;
 inline constexpr std::uint8_t statusFailedInit = 0xE4;
 inline constexpr std::uint8_t statusBusy = 0xE5;
+
+// SRB_HaStat: the transfer moved a different number of bytes than SRB_BufLen.
+inline constexpr std::uint8_t hostDataOverrunUnderrun = 0x12;
 
 inline constexpr std::uint8_t peripheralCdRom = 5;
 inline constexpr std::uint8_t targetStatusCheckCondition = 0x02;

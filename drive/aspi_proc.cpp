@@ -76,7 +76,11 @@ void FillRequest(aspi::SRB_ExecSCSICmd& srb, const DriveRecord& drive, const Scs
 CommandResult ResultOf(const aspi::SRB_ExecSCSICmd& srb, std::uint8_t status) {
     CommandResult result;
     result.status = status;
+    result.hostStatus = srb.SRB_HaStat;
     result.targetStatus = srb.SRB_TargStat;
+    if (srb.SRB_BufLen > 0) {
+        result.residual = TransportResidual(&srb);
+    }
     if (status == aspi::statusCheckCondition) {
         result.senseKey = srb.SenseArea[2] & 0x0F;
         result.asc = srb.SenseArea[12];
@@ -140,6 +144,13 @@ std::uint32_t TransportSend(void* requestBlock) {
         static_cast<aspi::SRB_Header*>(requestBlock)->SRB_Status = aspi::statusFailedInit;
     }
     return aspi::statusFailedInit;
+}
+
+std::optional<std::uint32_t> TransportResidual(const aspi::SRB_ExecSCSICmd* block) {
+    if (transport.kind != TransportKind::native) {
+        return std::nullopt;
+    }
+    return transport.paths.native->Residual(block);
 }
 
 // A manager may finish a request before its send returns, leaving the event signalled with
@@ -222,7 +233,13 @@ CommandResult CommandSession::Run(const DriveRecord& drive, const ScsiCommand& c
                              : static_cast<std::uint8_t>(sent & 0xFF));
     }
     const auto status = static_cast<std::uint8_t>(WaitForSrb(&srb, srb.SRB_PostProc));
-    return ResultOf(srb, status);
+    const CommandResult result = ResultOf(srb, status);
+    // What never arrived reads as zero, never as bytes an earlier command left there.
+    if (result.residual.has_value() && *result.residual > 0) {
+        const std::uint32_t moved = command.transferLength - *result.residual;
+        std::memset(data.data() + moved, 0, *result.residual);
+    }
+    return result;
 }
 
 }  // namespace drive

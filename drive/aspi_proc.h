@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 
 #include "drive/aspi32.h"
@@ -47,6 +48,9 @@ TransportKind SelectTransport(const TransportPaths& paths);
 [[nodiscard]] std::uint32_t TransportSupportInfo();
 // Hands a request block to the active path and returns its immediate status.
 std::uint32_t TransportSend(void* requestBlock);
+// The data bytes a completed execute request did not move, where the path counts them (the
+// native path does; a manager's request block has no field for it).
+[[nodiscard]] std::optional<std::uint32_t> TransportResidual(const aspi::SRB_ExecSCSICmd* block);
 // Waits until the execute request's SRB_Status is no longer pending and returns it; -1 for a
 // null block. A completion event left signalled by an earlier request cannot end the wait early.
 std::int32_t WaitForSrb(aspi::SRB_ExecSCSICmd* block, void* event);
@@ -69,16 +73,31 @@ struct ScsiCommand {
     std::uint32_t clearDataBytes = 0;       // buffer bytes zeroed before the command
 };
 
+inline constexpr std::uint8_t senseKeyMediumError = 0x03;
+
 // The drive's answer. Sense fields are filled for a check condition only, from fixed-format
 // sense data: key (byte 2, low nibble), ASC (byte 12), ASCQ (byte 13).
 struct CommandResult {
     std::uint8_t status = 0;  // aspi::status...: 1 completed, 4 check condition, others failed
+    std::uint8_t hostStatus = 0;
     std::uint8_t targetStatus = 0;
     std::uint8_t senseKey = 0;
     std::uint8_t asc = 0;
     std::uint8_t ascq = 0;
+    std::optional<std::uint32_t> residual;  // data bytes not moved, where the path counts them
 
+    // The command completed; for replies with an allocation length, a short one is normal.
     [[nodiscard]] bool Succeeded() const { return status == aspi::statusCompleted; }
+    // Fewer (or more) bytes moved than asked for, by the path's count or its host status.
+    [[nodiscard]] bool TransferShort() const {
+        return residual.has_value() ? *residual > 0 : hostStatus == aspi::hostDataOverrunUnderrun;
+    }
+    // The command completed and moved every byte it asked for: what a read must do to count.
+    [[nodiscard]] bool SucceededInFull() const { return Succeeded() && !TransferShort(); }
+    // The drive could not read the medium there (sense key 3), as opposed to refusing a command.
+    [[nodiscard]] bool MediumError() const {
+        return status == aspi::statusCheckCondition && senseKey == senseKeyMediumError;
+    }
 };
 
 // Holds commandLock for its lifetime; the transfer buffer is the caller's meanwhile.

@@ -56,6 +56,9 @@ struct PassThroughRequest {
 struct PassThroughReply {
     bool delivered = false;       // the command reached the target and its status came back
     std::uint8_t scsiStatus = 0;  // the target's status byte (0x02: check condition)
+    // Data bytes that did not move (the request's length minus those transferred). A drive may
+    // answer GOOD and still move less than it was asked for.
+    std::uint32_t residual = 0;
 };
 
 class DeviceOs {

@@ -222,6 +222,7 @@ std::uint32_t NativeScsi::Send(void* requestBlock) {
 }
 
 std::uint32_t NativeScsi::Execute(aspi::SRB_ExecSCSICmd& block) {
+    completedBlock_.store(nullptr, std::memory_order_relaxed);  // no stale residual for it
     const std::int32_t device = FindDevice(block.SRB_HaId, block.SRB_Target, block.SRB_Lun);
     if (device < 0) {
         return aspi::statusInvalidAdapter;
@@ -299,6 +300,13 @@ std::uint32_t NativeScsi::HostAdapterInquiry(aspi::SRB_HAInquiry& block) const {
     return block.SRB_Status;
 }
 
+std::optional<std::uint32_t> NativeScsi::Residual(const aspi::SRB_ExecSCSICmd* block) const {
+    if (completedBlock_.load(std::memory_order_relaxed) != block) {
+        return std::nullopt;
+    }
+    return completedResidual_.load(std::memory_order_relaxed);
+}
+
 std::int32_t NativeScsi::WorkerProc(std::intptr_t self) {
     reinterpret_cast<NativeScsi*>(self)->RunWorker();
     return 0;
@@ -322,12 +330,20 @@ void NativeScsi::Complete(Slot& slot) {
     const native::PassThroughReply reply =
         os_.PassThrough(devices_[static_cast<std::size_t>(slot.device)].handle, slot.request);
     std::uint8_t status = aspi::statusInvalidRequest;
+    std::uint32_t residual = slot.request.length;
     if (reply.delivered) {
         std::memcpy(block.SenseArea, slot.request.sense.data(), slot.request.senseLength);
         const MappedStatus mapped = MapTargetStatus(reply.scsiStatus);
         block.SRB_TargStat = mapped.targetStatus;
         status = mapped.srbStatus;
+        residual = std::min(reply.residual, slot.request.length);
+        // Told the way a manager tells it, and counted exactly for the command cycle.
+        if (residual > 0) {
+            block.SRB_HaStat = aspi::hostDataOverrunUnderrun;
+        }
     }
+    completedResidual_.store(residual, std::memory_order_relaxed);
+    completedBlock_.store(&block, std::memory_order_relaxed);
     // Once the status is out the caller may reuse the block: read what follows it first.
     const bool notify = (block.SRB_Flags & aspi::flagEventNotify) != 0;
     void* const event = block.SRB_PostProc;

@@ -7,6 +7,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <optional>
 #include <span>
 
 #include "drive/aspi_contract.h"
@@ -62,6 +63,9 @@ public:
 
     [[nodiscard]] std::uint32_t SupportInfo() const;
     std::uint32_t Send(void* requestBlock);
+    // The data bytes that did not move in the last request completed for `block`; nothing when
+    // its last request was not this layer's. Valid once the block's status is final.
+    [[nodiscard]] std::optional<std::uint32_t> Residual(const aspi::SRB_ExecSCSICmd* block) const;
 
 private:
     struct Slot {
@@ -92,6 +96,9 @@ private:
     std::atomic<std::int32_t> tail_{0};  // written by the sender alone
     std::atomic<bool> shuttingDown_{false};
     runtime::Event workEvent_{runtime::ResetMode::automatic};
+    // The last completed request's block and residual, stored before its status is published.
+    std::atomic<const aspi::SRB_ExecSCSICmd*> completedBlock_{nullptr};
+    std::atomic<std::uint32_t> completedResidual_{0};
     runtime::Thread* worker_ = nullptr;
 };
 

@@ -235,6 +235,25 @@ const std::map<std::string, Setter>& Setters() {
          }},
         {"c2_late",
          [](Section& s, const std::string& v) { s.settings.honesty.oneSectorLate = ToFlag(v); }},
+        {"short_transfer",
+         [](Section& s, const std::string& v) {
+             const auto w = Arguments(v, 2, 2);
+             s.settings.shortTransfers.emplace_back(
+                 static_cast<uint8_t>(ToInteger(w[0], 0, 255)),
+                 static_cast<uint32_t>(ToInteger(w[1], 0, 0x30000)));
+         }},
+        {"capacity_last_lba",
+         [](Section& s, const std::string& v) {
+             s.settings.capacityLastLba = static_cast<uint32_t>(ToInteger(v, 0, 0xFFFFFFFF));
+         }},
+        {"toc_reply",
+         [](Section& s, const std::string& v) {
+             s.settings.tocReply.clear();
+             for (const std::string& word : Arguments(v, 4, 2048)) {
+                 s.settings.tocReply.push_back(
+                     static_cast<uint8_t>(ToInteger("0x" + word, 0, 255)));
+             }
+         }},
         {"disc", ApplyDisc},
         {"tracks",
          [](Section& s, const std::string& v) {

@@ -64,7 +64,17 @@ int64_t Drive::LeadOut() const {
 CommandResult Drive::Execute(std::span<const uint8_t> cdb, Direction direction,
                              std::span<uint8_t> data, std::span<uint8_t> sense) {
     std::lock_guard lock(mutex_);
-    const Outcome outcome = Dispatch(cdb, direction, data);
+    const std::optional<uint32_t> cut = ShortTransferOf(cdb);
+    // Bytes past the cut never reach the host: whatever the buffer held there stays.
+    std::vector<uint8_t> kept;
+    if (cut.has_value() && *cut < data.size()) {
+        kept.assign(data.begin() + *cut, data.end());
+    }
+    Outcome outcome = Dispatch(cdb, direction, data);
+    if (cut.has_value() && !outcome.failed && outcome.transferred > *cut) {
+        outcome.transferred = *cut;
+        std::copy(kept.begin(), kept.end(), data.begin() + *cut);
+    }
     CommandResult result{status::good, outcome.transferred, outcome.host};
     if (outcome.failed) {
         result.status = status::checkCondition;
@@ -72,6 +82,15 @@ CommandResult Drive::Execute(std::span<const uint8_t> cdb, Direction direction,
                         outcome.hasInformation ? &outcome.information : nullptr);
     }
     return result;
+}
+
+std::optional<uint32_t> Drive::ShortTransferOf(std::span<const uint8_t> cdb) const {
+    for (const auto& [code, bytes] : settings_.shortTransfers) {
+        if (!cdb.empty() && cdb[0] == code) {
+            return bytes;
+        }
+    }
+    return std::nullopt;
 }
 
 Drive::Outcome Drive::Dispatch(std::span<const uint8_t> cdb, Direction direction,

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -60,6 +61,11 @@ struct DriveSettings {
     bool fullTocBcd = false;
     int32_t readOffsetSamples = 0;
     C2Honesty honesty;
+    // Hostile answers for tests. A command with one of these operation codes that would move
+    // more than the given bytes moves only those and still answers GOOD.
+    std::vector<std::pair<uint8_t, uint32_t>> shortTransfers;
+    std::optional<uint32_t> capacityLastLba;  // READ CAPACITY's last LBA instead of the disc's
+    std::vector<uint8_t> tocReply;            // READ TOC format 0 reply as is; empty: the disc's
 };
 
 // What damage did to one delivered sector: bit i (MMC order, bit 7 of byte 0 for audio byte 0)
@@ -104,6 +110,7 @@ private:
     enum class SectorRead { ok, unreadable, ioError };
 
     Outcome Dispatch(std::span<const uint8_t> cdb, Direction direction, std::span<uint8_t> data);
+    [[nodiscard]] std::optional<uint32_t> ShortTransferOf(std::span<const uint8_t> cdb) const;
     Outcome Inquiry(std::span<const uint8_t> cdb, std::span<uint8_t> data);
     Outcome ReadToc(std::span<const uint8_t> cdb, std::span<uint8_t> data);
     Outcome ReadCapacity(std::span<uint8_t> data);
@@ -115,6 +122,7 @@ private:
     // Sends the first `length` bytes of reply_, cut to the allocation length.
     Outcome SendReply(size_t length, size_t allocation, std::span<uint8_t> data) const;
     size_t BuildToc(bool msf, uint8_t startTrack);
+    size_t PutTocReply();
     size_t BuildSessionInfo();
     size_t BuildFullToc();
     size_t PutCapabilitiesPage(size_t at, bool changeable);

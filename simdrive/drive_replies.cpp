@@ -102,7 +102,7 @@ Drive::Outcome Drive::ReadToc(std::span<const uint8_t> cdb, std::span<uint8_t> d
     size_t length = 0;
     switch (format) {
         case 0:
-            length = BuildToc(msf, cdb[6]);
+            length = settings_.tocReply.empty() ? BuildToc(msf, cdb[6]) : PutTocReply();
             break;
         case 1:
             length = BuildSessionInfo();
@@ -143,6 +143,12 @@ size_t Drive::BuildToc(bool msf, uint8_t startTrack) {
     reply_[2] = first;
     reply_[3] = last;
     return at;
+}
+
+size_t Drive::PutTocReply() {
+    const size_t length = std::min(settings_.tocReply.size(), reply_.size());
+    std::copy_n(settings_.tocReply.begin(), length, reply_.begin());
+    return length;
 }
 
 size_t Drive::BuildSessionInfo() {
@@ -192,7 +198,8 @@ size_t Drive::BuildFullToc() {
 }
 
 Drive::Outcome Drive::ReadCapacity(std::span<uint8_t> data) {
-    PutBe32(reply_, 0, static_cast<uint32_t>(disc_->LeadOut() - 1));
+    PutBe32(reply_, 0,
+            settings_.capacityLastLba.value_or(static_cast<uint32_t>(disc_->LeadOut() - 1)));
     PutBe32(reply_, 4, 2048);
     return SendReply(8, 8, data);
 }

@@ -177,6 +177,10 @@ public:
         const bool pathFailed =
             header.host_status != 0 || ((header.driver_status & 0x0F) != 0 && !senseFollows);
         reply.delivered = reply.scsiStatus != 0 || !pathFailed;
+        // resid is an int the driver computes as asked minus moved; keep it within what was asked.
+        reply.residual = header.resid > 0
+                             ? std::min(static_cast<std::uint32_t>(header.resid), request.length)
+                             : 0;
         return reply;
     }
 

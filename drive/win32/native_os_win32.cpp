@@ -219,6 +219,9 @@ public:
         }
         reply.delivered = true;
         reply.scsiStatus = bytes[block::scsiStatus];
+        // The system puts the bytes really moved into DataTransferLength.
+        const std::uint32_t moved = Load32(bytes, block::dataTransferLength);
+        reply.residual = moved < request.length ? request.length - moved : 0;
         std::copy_n(bytes.begin() + block::sense, request.sense.size(), request.sense.begin());
         return reply;
     }

@@ -9,7 +9,6 @@
 namespace standin {
 namespace {
 
-
 constexpr std::size_t senseBytes = 18;
 
 simdrive::Direction DirectionOf(std::uint8_t flags, std::uint32_t length) {
@@ -32,7 +31,7 @@ void Complete(aspi::SRB_ExecSCSICmd& block, simdrive::Drive& drive) {
         std::span<std::uint8_t>(block.SRB_BufPointer, block.SRB_BufLen), sense);
     std::uint8_t status = aspi::statusCompleted;
     if (result.host != simdrive::HostStatus::ok) {
-        block.SRB_HaStat = 0x12;  // data over-run or under-run
+        block.SRB_HaStat = aspi::hostDataOverrunUnderrun;
         status = aspi::statusInvalidRequest;
     } else if (result.status == simdrive::status::checkCondition) {
         std::memcpy(block.SenseArea, sense, std::min<std::size_t>(block.SRB_SenseLen, senseBytes));
@@ -41,6 +40,9 @@ void Complete(aspi::SRB_ExecSCSICmd& block, simdrive::Drive& drive) {
     } else if (result.status != simdrive::status::good) {
         block.SRB_TargStat = result.status;
         status = aspi::statusFailedInit;
+    } else if (result.transferred < block.SRB_BufLen) {
+        // A request block has no residual count: a manager tells a short transfer this way.
+        block.SRB_HaStat = aspi::hostDataOverrunUnderrun;
     }
     // Once the status is out the caller may reuse the block: read what follows it first.
     const bool notify = (block.SRB_Flags & aspi::flagEventNotify) != 0;

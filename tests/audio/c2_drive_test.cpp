@@ -140,6 +140,23 @@ TEST(C2Read, FailedReadStillSplitsWhatArrivedAndZerosTheRest) {
     }
 }
 
+// Some drives (and emulations) answer GOOD having moved less than a whole block each.
+TEST(C2Read, AReadAnsweredShortHasFailed) {
+    SimulatedMachine machine(std::string(everyForm) + "short_transfer = 0xD8 10000\n");
+    machine.Record(0).c2Method = 1;
+    Buffers buffers;
+    EXPECT_FALSE(audio::ReadAudioC2(buffers.c2, buffers.audio, count, first, machine.Record(0)));
+    EXPECT_TRUE(audio::ReadAudioC2(buffers.c2, buffers.audio, 3, first, machine.Record(0)));
+}
+
+TEST(C2Detection, AProbeAnsweredShortDoesNotFindTheForm) {
+    SimulatedMachine machine(
+        "[drive]\nadapter = 1\ntarget = 0\nread_cd = none\ndensity_c2 = yes\n"
+        "short_transfer = 0x28 2048\ndisc = pattern 100 1\n");
+    EXPECT_FALSE(audio::DetectC2Mode(0, machine.Record(0)));
+    EXPECT_EQ(machine.Record(0).c2Method, -1);
+}
+
 TEST(C2Read, NoC2MethodSendsNothing) {
     SimulatedMachine machine(everyForm);
     machine.Record(0).c2Method = -1;

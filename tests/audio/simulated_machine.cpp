@@ -75,7 +75,8 @@ drive::native::PassThroughReply SimulatedDevices::PassThrough(
     if (tamper_) {
         tamper_(sent, result, {request.data, request.length});
     }
-    return drive::native::PassThroughReply{result.host == simdrive::HostStatus::ok, result.status};
+    return drive::native::PassThroughReply{result.host == simdrive::HostStatus::ok, result.status,
+                                           request.length - result.transferred};
 }
 
 std::vector<SentCommand> SimulatedDevices::TakeLog() {

@@ -209,6 +209,49 @@ TEST_F(NativeLayerTest, TargetStatusesReachTheCaller) {
     EXPECT_EQ(good.senseKey, 0);
 }
 
+// A drive that answers GOOD having moved only part of the data: the caller learns how much is
+// missing, and the missing part reads as zeros, not as what the buffer held before.
+TEST_F(NativeLayerTest, AShortTransferIsCountedAndItsMissingBytesReadAsZero) {
+    AddDevice(At(0, 0));
+    simdrive::DriveSettings settings;
+    settings.shortTransfers = {{0x25, 5}};  // READ CAPACITY moves 5 of its 8 bytes
+    drives_.push_back(
+        std::make_unique<simdrive::Drive>(settings, simdrive::MakePatternDisc(300, 1)));
+    os_.devices.back().drive = drives_.back().get();
+    ASSERT_EQ(Start(), drive::TransportKind::native);
+    const std::array<std::uint8_t, 10> readCapacity{0x25};
+    drive::ScsiCommand command;
+    command.cdb = readCapacity;
+    command.direction = drive::DataDirection::in;
+    command.transferLength = 8;
+    drive::CommandSession session;
+    std::fill_n(session.Data().begin(), 8, std::uint8_t{0xEE});
+    const drive::CommandResult result = session.Run({0, 0, 0}, command);
+    EXPECT_TRUE(result.Succeeded());
+    EXPECT_EQ(result.residual, std::optional<std::uint32_t>(3));
+    EXPECT_EQ(result.hostStatus, aspi::hostDataOverrunUnderrun);
+    EXPECT_TRUE(result.TransferShort());
+    EXPECT_FALSE(result.SucceededInFull());
+    const auto reply = session.Data().first(8);
+    EXPECT_EQ(std::vector<std::uint8_t>(reply.begin(), reply.end()),
+              (std::vector<std::uint8_t>{0, 0, 0x01, 0x2B, 0, 0, 0, 0}));  // last LBA 299
+}
+
+TEST_F(NativeLayerTest, AFullTransferHasNoResidual) {
+    AddDevice(At(0, 0));
+    ASSERT_EQ(Start(), drive::TransportKind::native);
+    const std::array<std::uint8_t, 10> readCapacity{0x25};
+    drive::ScsiCommand command;
+    command.cdb = readCapacity;
+    command.direction = drive::DataDirection::in;
+    command.transferLength = 8;
+    const drive::CommandResult result =
+        drive::CommandCycle({0, 0, 0}, command, [](auto&&, auto&&) {});
+    EXPECT_EQ(result.residual, std::optional<std::uint32_t>(0));
+    EXPECT_EQ(result.hostStatus, 0);
+    EXPECT_TRUE(result.SucceededInFull());
+}
+
 TEST_F(NativeLayerTest, AnUnknownAddressEndsTheCommandInsteadOfWaitingForever) {
     AddDevice(At(0, 0));
     ASSERT_EQ(Start(), drive::TransportKind::native);

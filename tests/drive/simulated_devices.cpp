@@ -69,7 +69,7 @@ PassThroughReply SimulatedDevices::PassThrough(DeviceHandle device, PassThroughR
     if (result.host != simdrive::HostStatus::ok) {
         return {};
     }
-    return {true, result.status};
+    return {true, result.status, request.length - result.transferred};
 }
 
 void SimulatedDevices::Close(DeviceHandle) {

@@ -198,6 +198,27 @@ TEST_F(Extraction, NoC2FormLeavesNoFile) {
     EXPECT_FALSE(std::filesystem::exists(dir_ / "SIMTESTDRIVE.c2"));
 }
 
+// As a kernel's emulated CD drive does: MODE SELECT is taken, yet READ(10) answers GOOD with
+// 2,048 of the 2,646 bytes asked for. That is no C2 form.
+TEST_F(Extraction, AProbeAnsweredShortFindsNoC2Form) {
+    const auto run =
+        Run(Drive(30, "read_cd = none\ndensity_c2 = yes\nshort_transfer = 0x28 2048\n"));
+    EXPECT_EQ(run.out, banner + "No matching C2 mode found!\n\n");
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_FALSE(std::filesystem::exists(dir_ / "SIMTESTDRIVE.wav"));
+    EXPECT_FALSE(std::filesystem::exists(dir_ / "SIMTESTDRIVE.c2"));
+}
+
+TEST_F(Extraction, ChunksAnsweredShortAreFailedReads) {
+    // Ten blocks of 2,648 bytes at most: the one-sector probe and the 4-sector last chunk read
+    // whole, every 24-sector chunk comes back short.
+    const auto run = Run(Drive(100, "read_cd = 0x10 0x14\nshort_transfer = 0xBE 26480\n"));
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.out, banner + "\r 24.0% Done\r 48.0% Done\r 72.0% Done\r 96.0% Done\n" +
+                           "Reads failed for 96 sectors, the first at sector 0; they are stored "
+                           "as the drive delivered them.\n");
+}
+
 TEST_F(Extraction, AFileThatCannotBeCreatedIsReported) {
     std::filesystem::create_directory(dir_ / "SIMTESTDRIVE.c2");  // a folder stands in the way
     const auto run = Run(Drive(30, ""));
