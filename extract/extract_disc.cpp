@@ -1,5 +1,6 @@
 #include "extract/extract_disc.h"
 
+#include <algorithm>
 #include <string_view>
 
 #include "audio/c2_read.h"
@@ -58,28 +59,44 @@ void PrintProgress(std::int32_t nextSector, std::int32_t firstSector, std::int32
     runtime::WriteString("% Done");
 }
 
-// Sectors of chunks whose read failed; they are stored as delivered all the same.
+// Sectors that could not be read even on their own; each is stored as zeros.
 struct ReadFailures {
     std::int64_t sectors = 0;
     std::int32_t firstSector = -1;
 
-    void Note(bool readOk, std::int32_t sector, std::int32_t count) {
-        if (!readOk) {
-            sectors += count;
-            if (firstSector < 0) {
-                firstSector = sector;
-            }
+    void Note(std::int32_t sector) {
+        ++sectors;
+        if (firstSector < 0) {
+            firstSector = sector;
         }
     }
 };
 
+// A chunk fails as a whole when one of its sectors does; read alone, the others still arrive,
+// so only the sectors that fail by themselves are lost.
+void ReadSectorBySector(BufferSlot& slot, drive::DriveRecord& drive, std::int32_t sector,
+                        std::int32_t count, ReadFailures& failures) {
+    for (std::int32_t i = 0; i < count; ++i) {
+        const auto at = static_cast<std::size_t>(i);
+        const auto audio = slot.audio.subspan(at * audioBytesPerSector, audioBytesPerSector);
+        const auto c2 = slot.c2.subspan(at * audio::c2RecordBytes, audio::c2RecordBytes);
+        if (!audio::ReadAudioC2(c2, audio, 1, sector + i, drive)) {
+            std::ranges::fill(audio, std::byte{0});
+            std::ranges::fill(c2, std::byte{0});
+            failures.Note(sector + i);
+        }
+    }
+}
+
 // Reads `count` sectors into a free slot and hands it to the writer.
-bool ReadChunk(SlotPool& pool, drive::DriveRecord& drive, std::int32_t sector, std::int32_t count) {
+void ReadChunk(SlotPool& pool, drive::DriveRecord& drive, std::int32_t sector, std::int32_t count,
+               ReadFailures& failures) {
     BufferSlot& slot = pool.TakeSlot(pool.freeQueue);
-    const bool ok = audio::ReadAudioC2(slot.c2, slot.audio, count, sector, drive);
+    if (!audio::ReadAudioC2(slot.c2, slot.audio, count, sector, drive)) {
+        ReadSectorBySector(slot, drive, sector, count, failures);
+    }
     slot.sectorCount = count;
     pool.PutSlot(pool.filledQueue, slot);
-    return ok;
 }
 
 void SendEndMarker(SlotPool& pool) {
@@ -101,7 +118,7 @@ std::int64_t ReadAllChunks(SlotPool& pool, drive::DriveRecord& drive, std::int32
         if (WriteFailed()) {
             return dataSize;
         }
-        failures.Note(ReadChunk(pool, drive, nextSector, ChunkSectors), nextSector, ChunkSectors);
+        ReadChunk(pool, drive, nextSector, ChunkSectors, failures);
         nextSector += ChunkSectors;
         dataSize += ChunkSectors * static_cast<std::int64_t>(audioBytesPerSector);
         PrintProgress(nextSector, firstSector, endSector);
@@ -111,7 +128,7 @@ std::int64_t ReadAllChunks(SlotPool& pool, drive::DriveRecord& drive, std::int32
     }
     const std::int32_t lastCount = endSector - nextSector;
     runtime::CheckRange(lastCount >= 0 && lastCount <= ChunkSectors);
-    failures.Note(ReadChunk(pool, drive, nextSector, lastCount), nextSector, lastCount);
+    ReadChunk(pool, drive, nextSector, lastCount, failures);
     return dataSize + lastCount * static_cast<std::int64_t>(audioBytesPerSector);
 }
 
@@ -124,7 +141,7 @@ void ReportReadFailures(const ReadFailures& failures) {
     runtime::WriteInt(static_cast<std::int32_t>(failures.sectors), 0);
     runtime::WriteString(" sectors, the first at sector ");
     runtime::WriteInt(failures.firstSector, 0);
-    runtime::WriteString("; they are stored as the drive delivered them.");
+    runtime::WriteString("; they are stored as zeros.");
 }
 
 void ReportWriteFailure(const OutputNames& names) {

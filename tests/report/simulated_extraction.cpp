@@ -95,12 +95,24 @@ void SimulatedExtraction::Write(const std::filesystem::path& folder, const std::
                                                  static_cast<std::uint8_t>(count), 0x12);
         std::fill(transfer.begin(), transfer.end(), 0);
         const auto result = drive_->Execute(cdb, simdrive::Direction::in, transfer, sense);
-        const std::int64_t good = result.transferred / (kAudio + kC2);
         for (std::int64_t i = 0; i < count; ++i) {
-            delivered_[static_cast<std::size_t>(first + i)] = i < good;
-            const char* block = reinterpret_cast<const char*>(transfer.data()) + i * (kAudio + kC2);
-            wav.write(block, kAudio);
-            c2.write(block + kAudio, kC2);
+            const auto block = std::span(transfer).subspan(
+                static_cast<std::size_t>(i * (kAudio + kC2)), kAudio + kC2);
+            bool delivered = result.status == simdrive::status::good;
+            if (!delivered) {
+                // A failed chunk is read again sector by sector; a sector that fails alone is
+                // stored as zeros.
+                const auto one =
+                    simdrive::ReadCdCommand(static_cast<std::uint32_t>(first + i), 1, 0x12);
+                delivered = drive_->Execute(one, simdrive::Direction::in, block, sense).status ==
+                            simdrive::status::good;
+                if (!delivered) {
+                    std::fill(block.begin(), block.end(), 0);
+                }
+            }
+            delivered_[static_cast<std::size_t>(first + i)] = delivered;
+            wav.write(reinterpret_cast<const char*>(block.data()), kAudio);
+            c2.write(reinterpret_cast<const char*>(block.data()) + kAudio, kC2);
         }
     }
     ASSERT_TRUE(wav.good() && c2.good());

@@ -1,7 +1,8 @@
 // An extraction as the extraction program writes it, made by driving the simulated drive
 // directly: the reference WAV of the disc's audio, <name>.wav and <name>.c2 read with READ CD
-// (audio plus C2 pointers) in 24-sector commands, a failed command kept as delivered. Also the
-// counts the report must arrive at, worked out from the model's truth.
+// (audio plus C2 pointers) in 24-sector commands, a failed one read again sector by sector and a
+// sector that fails alone stored as zeros. Also the counts the report must arrive at, worked out
+// from the model's truth.
 #pragma once
 
 #include <cstdint>
