@@ -24,10 +24,16 @@ std::int32_t ReadToc(std::span<TocEntry> table, std::int32_t& lastTrack, std::in
         return 0;
     }
     // A lead-out the drive could not put into 100 minutes reads as 0; the capacity knows
-    // better. When even that fails, the table's own lead-out stays.
+    // better, if it passes the same test. Otherwise the table's own lead-out stays, and
+    // DiscReadRange finds it unusable.
     std::int64_t sectorCount = 0;
     if (LeadOutImplausible(table, trackCount) && ReadCapacity(sectorCount, drive)) {
-        table[static_cast<std::size_t>(trackCount)].startSector = sectorCount;
+        std::int64_t& leadOut = table[static_cast<std::size_t>(trackCount)].startSector;
+        const std::int64_t tocLeadOut = leadOut;
+        leadOut = sectorCount;
+        if (LeadOutImplausible(table, trackCount)) {
+            leadOut = tocLeadOut;
+        }
     }
     ReadSessions(table, trackCount, drive);
     return trackCount;

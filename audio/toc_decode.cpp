@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <utility>
 
 #include "audio/bytes.h"
 #include "runtime/error.h"
@@ -23,7 +24,8 @@ constexpr std::size_t tocHeaderBytes = 4;
 constexpr std::size_t tocDescriptorBytes = 8;
 constexpr std::size_t fullTocDescriptorBytes = 11;
 
-TocEntry& EntryAt(std::span<TocEntry> table, std::int32_t index) {
+template <typename Entry>
+Entry& EntryAt(std::span<Entry> table, std::int32_t index) {
     const auto at = static_cast<std::size_t>(index);
     runtime::CheckIndex(at, table.size());
     return table[at];
@@ -205,6 +207,25 @@ bool LeadOutImplausible(std::span<const TocEntry> table, std::int32_t trackCount
     runtime::CheckIndex(n, table.size());
     return table[n].startSector < table[n - 1].startSector ||
            table[n].startSector >= largestLeadOut;
+}
+
+ReadRange DiscReadRange(std::span<const TocEntry> table, std::int32_t trackCount,
+                        std::int32_t firstTrack, std::int32_t lastTrack) {
+    const std::int32_t firstEntryTrack = EntryAt(table, 0).track;
+    if (firstEntryTrack < 1 || firstEntryTrack > 99) {
+        return {TocFault::noTrack};  // a reply of only the lead-out, or of no descriptor
+    }
+    if (firstTrack > lastTrack) {
+        return {TocFault::firstTrackAfterLast};
+    }
+    const std::int64_t leadOut = EntryAt(table, trackCount).startSector;
+    if (LeadOutImplausible(table, trackCount) || !std::in_range<std::int32_t>(leadOut)) {
+        return {TocFault::noUsableLeadOut};
+    }
+    if (leadOut <= 0) {
+        return {TocFault::nothingToRead};
+    }
+    return {TocFault::none, static_cast<std::int32_t>(leadOut)};
 }
 
 std::int64_t DecodeCapacity(std::span<const std::byte> reply) {

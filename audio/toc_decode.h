@@ -19,6 +19,20 @@ namespace audio {
 // any CD's size.
 [[nodiscard]] bool LeadOutImplausible(std::span<const TocEntry> table, std::int32_t trackCount);
 
+// What makes a table of contents unusable for reading the disc, in the order it is looked for.
+enum class TocFault { none, noTrack, firstTrackAfterLast, noUsableLeadOut, nothingToRead };
+
+// The sectors to read, 0 up to `endSector`, or what is wrong with the table of contents.
+struct ReadRange {
+    TocFault fault = TocFault::none;
+    std::int32_t endSector = 0;
+};
+
+// Judges a table that DecodeToc filled (n track entries, then the lead-out) and the track
+// numbers of its header.
+[[nodiscard]] ReadRange DiscReadRange(std::span<const TocEntry> table, std::int32_t trackCount,
+                                      std::int32_t firstTrack, std::int32_t lastTrack);
+
 // The sector count of a READ CAPACITY reply: last logical block + 1.
 [[nodiscard]] std::int64_t DecodeCapacity(std::span<const std::byte> reply);
 

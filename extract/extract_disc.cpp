@@ -61,7 +61,7 @@ void PrintProgress(std::int32_t nextSector, std::int32_t firstSector, std::int32
 
 // Sectors that could not be read even on their own; each is stored as zeros.
 struct ReadFailures {
-    std::int64_t sectors = 0;
+    std::int32_t sectors = 0;  // at most the lead-out, which is an int32
     std::int32_t firstSector = -1;
 
     void Note(std::int32_t sector) {
@@ -138,7 +138,7 @@ void ReportReadFailures(const ReadFailures& failures) {
     }
     runtime::WriteLn();
     runtime::WriteString("Reads failed for ");
-    runtime::WriteInt(static_cast<std::int32_t>(failures.sectors), 0);
+    runtime::WriteInt(failures.sectors, 0);
     runtime::WriteString(" sectors, the first at sector ");
     runtime::WriteInt(failures.firstSector, 0);
     runtime::WriteString("; they are stored as zeros.");

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "audio/toc.h"
+#include "audio/toc_decode.h"
 #include "drive/drive_layer.h"
 #include "extract/arguments.h"
 #include "extract/extract_disc.h"
@@ -65,6 +66,21 @@ std::int32_t DriveNumberArgument() {
     return isNumber ? number : -1;
 }
 
+std::string_view TocFaultMessage(audio::TocFault fault) {
+    switch (fault) {
+        case audio::TocFault::noTrack:
+            return "The disc's table of contents lists no track!";
+        case audio::TocFault::firstTrackAfterLast:
+            return "The disc's table of contents puts its first track after its last!";
+        case audio::TocFault::noUsableLeadOut:
+            return "The disc's table of contents has no usable lead-out!";
+        case audio::TocFault::nothingToRead:
+        case audio::TocFault::none:
+            break;
+    }
+    return "The disc's table of contents leaves no sector to read!";
+}
+
 // The run after start-up, ending in the exit code; every message ends with a line end.
 std::int32_t ChooseDriveAndExtract() {
     if (ArgumentCount({state.argumentText.data(), state.argumentText.size()}) != 1) {
@@ -84,10 +100,14 @@ std::int32_t ChooseDriveAndExtract() {
         WriteLine("No CD found in specified drive!");
         return 0;
     }
+    const audio::ReadRange range =
+        audio::DiscReadRange(state.tocTable, trackCount, firstTrack, lastTrack);
+    if (range.fault != audio::TocFault::none) {
+        WriteLine(TocFaultMessage(range.fault));
+        return 1;
+    }
     state.slotPool.InitSlotPool({state.audioArea, audioAreaBytes}, {state.c2Area, c2AreaBytes});
-    const auto leadOut = state.tocTable[static_cast<std::size_t>(trackCount)].startSector;
-    const ExtractOutcome outcome =
-        ExtractDisc(0, static_cast<std::int32_t>(leadOut), drive, state.slotPool);
+    const ExtractOutcome outcome = ExtractDisc(0, range.endSector, drive, state.slotPool);
     return outcome == ExtractOutcome::done ? 0 : 1;
 }
 

@@ -129,6 +129,54 @@ TEST(LeadOutPlausibility, BeforeTheLastTrackOrBeyondAnyDiscIsImplausible) {
     EXPECT_FALSE(audio::LeadOutImplausible(table, 1));
 }
 
+struct RangeCase {
+    const char* name;
+    Reply reply;
+    audio::TocFault fault;
+    std::int32_t endSector;
+};
+
+void PrintTo(const RangeCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class ReadRangeOfToc : public testing::TestWithParam<RangeCase> {};
+
+TEST_P(ReadRangeOfToc, NamesWhatMakesTheTableUnusable) {
+    const Decoded d = Decode(GetParam().reply);
+    const audio::ReadRange range =
+        audio::DiscReadRange(d.table, d.count, d.firstTrack, d.lastTrack);
+    EXPECT_EQ(range.fault, GetParam().fault);
+    EXPECT_EQ(range.endSector, GetParam().endSector);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Tables, ReadRangeOfToc,
+    testing::Values(RangeCase{"TwoTracks",
+                              TocReply(1, 2, {{0x10, 1, 0}, {0x10, 2, 900}, {0x10, 0xAA, 3000}}),
+                              audio::TocFault::none, 3000},
+                    RangeCase{"OneSector", TocReply(1, 1, {{0x10, 1, 0}, {0x10, 0xAA, 1}}),
+                              audio::TocFault::none, 1},
+                    RangeCase{"LeadOutAtZero", TocReply(1, 1, {{0x10, 1, 0}, {0x10, 0xAA, 0}}),
+                              audio::TocFault::nothingToRead, 0},
+                    RangeCase{"OnlyALeadOut", TocReply(1, 1, {{0x10, 0xAA, 3000}}),
+                              audio::TocFault::noTrack, 0},
+                    RangeCase{"NoDescriptor", TocReply(0, 0, {}), audio::TocFault::noTrack, 0},
+                    RangeCase{"FirstAboveLast", TocReply(2, 1, {{0x10, 2, 0}, {0x10, 0xAA, 3000}}),
+                              audio::TocFault::firstTrackAfterLast, 0},
+                    RangeCase{"LeadOutBeforeLastTrack",
+                              TocReply(1, 2, {{0x10, 1, 0}, {0x10, 2, 900}, {0x10, 0xAA, 800}}),
+                              audio::TocFault::noUsableLeadOut, 0}),
+    [](const testing::TestParamInfo<RangeCase>& info) { return std::string(info.param.name); });
+
+TEST(ReadRangeOfToc, ALeadOutBeyondAnyDiscIsNotUsable) {
+    Decoded d = Decode(TocReply(1, 1, {{0x10, 1, 0}, {0x10, 0xAA, 3000}}));
+    d.table[1].startSector = 0x100000;
+    EXPECT_EQ(audio::DiscReadRange(d.table, 1, 1, 1).fault, audio::TocFault::noUsableLeadOut);
+    d.table[1].startSector = 0xFFFFF;
+    EXPECT_EQ(audio::DiscReadRange(d.table, 1, 1, 1).endSector, 0xFFFFF);
+}
+
 TEST(DecodeCapacity, LastBlockPlusOne) {
     EXPECT_EQ(audio::DecodeCapacity(Reply(8).PutBe32(0, 333'000 - 1).Bytes()), 333'000);
     EXPECT_EQ(audio::DecodeCapacity(Reply(8).PutBe32(0, 0xFFFF'FFFF).Bytes()), 0x1'0000'0000);

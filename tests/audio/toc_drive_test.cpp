@@ -131,6 +131,19 @@ TEST(ReadToc, FailedCapacityKeepsTheTablesOwnLeadOut) {
     EXPECT_EQ(run.table[2].startSector, 0);  // not a count of 1 from an empty reply
 }
 
+// A capacity no disc can have repairs nothing: the table keeps its own (unusable) lead-out.
+TEST(ReadToc, ImplausibleCapacityIsNoLeadOut) {
+    for (const char* lastLba : {"0xffffffff", "0x7fffffff", "1826199", "0xfffff"}) {
+        SimulatedMachine machine(OneDrive(std::string("disc = pattern 3000 1\ntracks = 0 1000\n") +
+                                          "capacity_last_lba = " + lastLba + "\n"));
+        LeadOutPastAHundredMinutes(machine, false);
+        const TocRun run = ReadTocOf(machine);
+        ASSERT_EQ(run.count, 2);
+        EXPECT_TRUE(Sent(run.log, 0x25));
+        EXPECT_EQ(run.table[2].startSector, 0) << lastLba;
+    }
+}
+
 TEST(ReadToc, AudioSessionThenDataSessionFromTheFullToc) {
     SimulatedMachine machine(
         OneDrive("disc = pattern 5000 1\ntracks = 0 2000\ndata_session = 3000\n"));

@@ -219,6 +219,63 @@ TEST_F(Extraction, ChunksAnsweredShortAreReadAgainSectorBySector) {
     ExpectFilesHoldTheDrivesDelivery("SIMTESTDRIVE", 100);
 }
 
+struct TocCase {
+    const char* name;
+    const char* keys;
+    const char* message;
+};
+
+void PrintTo(const TocCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class UnusableToc : public Extraction, public testing::WithParamInterface<TocCase> {};
+
+// A table of contents that gives nothing to read is said to be wrong, and no file is written.
+TEST_P(UnusableToc, IsNamedAndLeavesNoFile) {
+    const auto run = Run(Drive(100, GetParam().keys));
+    EXPECT_EQ(run.out, banner + GetParam().message + "\n\n");
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.err, "");
+    EXPECT_FALSE(std::filesystem::exists(dir_ / "SIMTESTDRIVE.wav"));
+    EXPECT_FALSE(std::filesystem::exists(dir_ / "SIMTESTDRIVE.c2"));
+}
+
+// Track 1 at 0, track 2 at 50, and a lead-out at 0 that only the capacity could repair.
+#define TWO_TRACKS_NO_LEAD_OUT                                                                   \
+    "toc_reply = 00 1a 01 02 00 10 01 00 00 00 00 00 00 10 02 00 00 00 00 32 00 10 aa 00 00 00 " \
+    "00 00\n"
+
+INSTANTIATE_TEST_SUITE_P(
+    Replies, UnusableToc,
+    testing::Values(
+        TocCase{"LeadOutAtZero",
+                "toc_reply = 00 12 01 01 00 10 01 00 00 00 00 00 00 10 aa 00 00 00 00 00\n",
+                "The disc's table of contents leaves no sector to read!"},
+        TocCase{"OnlyALeadOut", "toc_reply = 00 0a 01 01 00 10 aa 00 00 00 00 64\n",
+                "The disc's table of contents lists no track!"},
+        TocCase{"FirstTrackAboveLast",
+                "toc_reply = 00 12 02 01 00 10 02 00 00 00 00 00 00 10 aa 00 00 00 00 64\n",
+                "The disc's table of contents puts its first track after its last!"},
+        TocCase{"CapacityOfFourBillionSectors",
+                TWO_TRACKS_NO_LEAD_OUT "capacity_last_lba = 0xffffffff\n",
+                "The disc's table of contents has no usable lead-out!"},
+        TocCase{"CapacityOfTwoBillionSectors",
+                TWO_TRACKS_NO_LEAD_OUT "capacity_last_lba = 0x7fffffff\n",
+                "The disc's table of contents has no usable lead-out!"},
+        TocCase{"CapacityPastAnyDisc", TWO_TRACKS_NO_LEAD_OUT "capacity_last_lba = 1826199\n",
+                "The disc's table of contents has no usable lead-out!"},
+        TocCase{"CapacityBeforeTheLastTrack", TWO_TRACKS_NO_LEAD_OUT "capacity_last_lba = 20\n",
+                "The disc's table of contents has no usable lead-out!"}),
+    [](const testing::TestParamInfo<TocCase>& info) { return std::string(info.param.name); });
+
+// The same table with a capacity that fits: the capacity's lead-out is read up to.
+TEST_F(Extraction, APlausibleCapacityRepairsTheLeadOut) {
+    const auto run = Run(Drive(100, TWO_TRACKS_NO_LEAD_OUT "capacity_last_lba = 79\n"));
+    EXPECT_EQ(run.exitCode, 0) << run.out;
+    ExpectFilesHoldTheDrivesDelivery("SIMTESTDRIVE", 80);
+}
+
 TEST_F(Extraction, AFileThatCannotBeCreatedIsReported) {
     std::filesystem::create_directory(dir_ / "SIMTESTDRIVE.c2");  // a folder stands in the way
     const auto run = Run(Drive(30, ""));
