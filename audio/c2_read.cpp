@@ -31,6 +31,13 @@ void CheckRoomFor(std::int32_t count, std::span<std::byte> c2Buffer,
     }
 }
 
+void SelectDensity(const drive::DriveRecord& drive,
+                   const std::array<std::uint8_t, densityListBytes>& list) {
+    const CommandBlock block = DensitySelectCommand();
+    (void)RunWithoutReply(
+        drive, DriveCommand(block, drive::DataDirection::out, densityListBytes, 16, list));
+}
+
 void RezeroUnit(const drive::DriveRecord& drive) {
     const CommandBlock block = RezeroUnitCommand();
     (void)RunWithoutReply(drive, DriveCommand(block, drive::DataDirection::none, 0, 0));
@@ -52,15 +59,59 @@ std::optional<bool> SenseCapabilityBit(const drive::DriveRecord& drive, const Co
     return value;
 }
 
-bool TryC2Method(std::int32_t method, std::int32_t sector, drive::DriveRecord& drive) {
+// One read in the drive's c2Method (not negative), split whatever its outcome: a failed read's
+// sectors come out as the zeros (or the part) it left.
+drive::CommandResult RunC2Read(std::span<std::byte> c2Buffer, std::span<std::byte> audioBuffer,
+                               std::int32_t count, std::int64_t sector, drive::DriveRecord& drive) {
+    const std::int32_t method = drive.c2Method;
+    if (method == c2DensitySwitch) {
+        PrepareReadC2(drive);
+    }
+    const auto sectors = static_cast<std::uint32_t>(count);
+    const CommandBlock block = C2ReadCommand(method, sector, static_cast<std::uint8_t>(count));
+    const drive::ScsiCommand command =
+        DriveCommand(block, drive::DataDirection::in,
+                     sectors * static_cast<std::uint32_t>(WireFormOf(method).blockBytes),
+                     sectors * static_cast<std::uint32_t>(largestBlockBytes));
+    const drive::CommandResult result = drive::CommandCycle(
+        drive, command, [&](const drive::CommandResult&, std::span<const std::uint8_t> wire) {
+            SplitC2Transfer(method, std::as_bytes(wire), count, c2Buffer, audioBuffer);
+        });
+    if (drive.rezeroAfterRead) {
+        RezeroUnit(drive);
+    }
+    return result;
+}
+
+// After a medium error at the first probe: 2 seconds, 20 seconds and 3 minutes 20 seconds on.
+constexpr std::array<std::int64_t, 3> laterProbeDistances{150, 1'500, 15'000};
+
+enum class Probe { passed, refused, unreadable };
+
+Probe ProbeOnce(std::int64_t sector, drive::DriveRecord& drive) {
     detectionC2.fill(std::byte{0});
     detectionAudio.fill(std::byte{0});
+    const drive::CommandResult result = RunC2Read(detectionC2, detectionAudio, 1, sector, drive);
+    if (result.SucceededInFull()) {
+        return Probe::passed;
+    }
+    return result.MediumError() ? Probe::unreadable : Probe::refused;
+}
+
+// A drive that takes the form but cannot read the disc at `sector` says so with a medium
+// error; the form is tried further on before it is given up.
+Probe TryC2Method(std::int32_t method, std::int32_t sector, drive::DriveRecord& drive) {
     drive.c2Method = method;
-    const bool read = ReadAudioC2(detectionC2, detectionAudio, 1, sector, drive);
-    if (!read) {
+    Probe probe = ProbeOnce(sector, drive);
+    for (std::size_t i = 0; probe == Probe::unreadable && i < laterProbeDistances.size(); ++i) {
+        if (ProbeOnce(sector + laterProbeDistances[i], drive) == Probe::passed) {
+            probe = Probe::passed;
+        }
+    }
+    if (probe != Probe::passed) {
         drive.c2Method = noC2Method;
     }
-    return read;
+    return probe;
 }
 
 bool SupportsC2Pointers(drive::DriveRecord& drive) {
@@ -73,56 +124,57 @@ bool SupportsC2Pointers(drive::DriveRecord& drive) {
 bool ReadAudioC2(std::span<std::byte> c2Buffer, std::span<std::byte> audioBuffer,
                  std::int32_t count, std::int64_t sector, drive::DriveRecord& drive) {
     CheckRoomFor(count, c2Buffer, audioBuffer);
-    const std::int32_t method = drive.c2Method;
-    if (method < 0) {
+    if (drive.c2Method < 0) {
         return false;
     }
-    if (method == c2DensitySwitch) {
-        PrepareReadC2(drive);
-    }
-    const auto sectors = static_cast<std::uint32_t>(count);
-    const CommandBlock block = C2ReadCommand(method, sector, static_cast<std::uint8_t>(count));
-    const drive::ScsiCommand command =
-        DriveCommand(block, drive::DataDirection::in,
-                     sectors * static_cast<std::uint32_t>(WireFormOf(method).blockBytes),
-                     sectors * static_cast<std::uint32_t>(largestBlockBytes));
-    // A failed read is split too: its sectors come out as the zeros (or the part) it left.
-    const drive::CommandResult result = drive::CommandCycle(
-        drive, command, [&](const drive::CommandResult&, std::span<const std::uint8_t> wire) {
-            SplitC2Transfer(method, std::as_bytes(wire), count, c2Buffer, audioBuffer);
-        });
-    if (drive.rezeroAfterRead) {
-        RezeroUnit(drive);
-    }
     // A drive that answers GOOD with fewer bytes than asked has not read the sectors.
-    return result.SucceededInFull();
+    return RunC2Read(c2Buffer, audioBuffer, count, sector, drive).SucceededInFull();
 }
 
-bool DetectC2Mode(std::int32_t sector, drive::DriveRecord& drive) {
+C2Search FindC2Mode(std::int32_t sector, drive::DriveRecord& drive) {
     drive.c2Method = noC2Method;
     drive::InquiryResult inquiry;
     drive::InquireDevice(inquiry, drive);
+    bool unreadable = false;
+    const auto tried = [&](std::int32_t method) {
+        const Probe probe = TryC2Method(method, sector, drive);
+        unreadable = unreadable || probe == Probe::unreadable;
+        return probe == Probe::passed;
+    };
     if (HasC2WithoutBlockErrorName(inquiry.ProductName())) {
         // These drives report C2 support but fail the read that adds the block error byte.
-        if (TryC2Method(c2ReadCd, sector, drive)) {
-            return true;
+        if (tried(c2ReadCd)) {
+            return C2Search::found;
         }
-    } else if (SupportsC2Pointers(drive) && TryC2Method(c2ReadCdWithBlockError, sector, drive)) {
-        return true;
+    } else if (SupportsC2Pointers(drive) && tried(c2ReadCdWithBlockError)) {
+        return C2Search::found;
     }
-    // ReadAudioC2 sends the density switch itself before the READ(10) form.
-    if (TryC2Method(c2VendorD8, sector, drive) || TryC2Method(c2DensitySwitch, sector, drive)) {
-        return true;
+    if (tried(c2VendorD8)) {
+        return C2Search::found;
+    }
+    // The switch goes first here, and the READ(10) form sends it again: two before the probe.
+    PrepareReadC2(drive);
+    if (tried(c2DensitySwitch)) {
+        return C2Search::found;
     }
     drive.c2Method = noC2Method;
-    return false;
+    return unreadable ? C2Search::unreadable : C2Search::noForm;
+}
+
+bool DetectC2Mode(std::int32_t sector, drive::DriveRecord& drive) {
+    return FindC2Mode(sector, drive) == C2Search::found;
 }
 
 void PrepareReadC2(drive::DriveRecord& drive) {
-    const CommandBlock block = C2DensitySelectCommand();
-    const auto list = C2DensityParameterList();
-    (void)RunWithoutReply(
-        drive, DriveCommand(block, drive::DataDirection::out, c2DensityListBytes, 16, list));
+    drive.densitySwitched = true;
+    SelectDensity(drive, C2DensityParameterList());
+}
+
+void RestoreDataDensity(drive::DriveRecord& drive) {
+    if (drive.densitySwitched) {
+        SelectDensity(drive, DataDensityParameterList());
+        drive.densitySwitched = false;
+    }
 }
 
 bool GetCapabilityBit(bool& value, std::int32_t bit, std::int32_t byteIndex,

@@ -18,13 +18,24 @@ namespace audio {
 [[nodiscard]] bool ReadAudioC2(std::span<std::byte> c2Buffer, std::span<std::byte> audioBuffer,
                                std::int32_t count, std::int64_t sector, drive::DriveRecord& drive);
 
+// How the search for a C2 read form ended: a form found, none the drive takes, or none found
+// because the disc could not be read where the forms were tried (medium errors only).
+enum class C2Search { found, noForm, unreadable };
+
 // Tries the C2 read forms at `sector` in the order of preference and stores the first that
-// works in drive.c2Method (-1 when none does); returns whether one was found.
+// works in drive.c2Method (-1 when none does). A probe that meets a medium error is tried again
+// at a few later sectors, so that a scratch at the start does not hide a form.
+[[nodiscard]] C2Search FindC2Mode(std::int32_t sector, drive::DriveRecord& drive);
+// Whether FindC2Mode found a form.
 [[nodiscard]] bool DetectC2Mode(std::int32_t sector, drive::DriveRecord& drive);
 
 // Switches the drive to density 0x82 and 2,646-byte blocks (pointers, then audio) for the
 // READ(10) form. Its outcome shows in the read that follows.
 void PrepareReadC2(drive::DriveRecord& drive);
+
+// Sets density 0 and 2,048-byte blocks again if PrepareReadC2 ever ran on the drive, so that
+// the operating system can read data discs without a reset.
+void RestoreDataDensity(drive::DriveRecord& drive);
 
 // Bit `bit` (0: least significant) of byte `byteIndex` of the CD capabilities mode page;
 // false when neither MODE SENSE(6) nor MODE SENSE(10) delivered it.

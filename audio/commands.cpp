@@ -29,6 +29,18 @@ CommandBlock Block(std::uint8_t length, std::uint8_t operation) {
     return block;
 }
 
+// A mode parameter header with one block descriptor: density, 0 blocks, block length.
+std::array<std::uint8_t, densityListBytes> DensityParameterList(std::uint8_t density,
+                                                                std::uint32_t blockLength) {
+    std::array<std::uint8_t, densityListBytes> list{};
+    list[3] = 0x08;  // header: block descriptor length
+    list[4] = density;
+    list[9] = static_cast<std::uint8_t>(blockLength >> 16);
+    list[10] = static_cast<std::uint8_t>(blockLength >> 8);
+    list[11] = static_cast<std::uint8_t>(blockLength);
+    return list;
+}
+
 }  // namespace
 
 CommandBlock ReadTocCommand() {
@@ -74,20 +86,19 @@ CommandBlock CapabilitiesSense10Command() {
     return block;
 }
 
-CommandBlock C2DensitySelectCommand() {
+CommandBlock DensitySelectCommand() {
     CommandBlock block = Block(6, opModeSelect6);
     block.bytes[1] = 0x00;  // page format bit clear
-    block.bytes[4] = c2DensityListBytes;
+    block.bytes[4] = densityListBytes;
     return block;
 }
 
-std::array<std::uint8_t, c2DensityListBytes> C2DensityParameterList() {
-    std::array<std::uint8_t, c2DensityListBytes> list{};
-    list[3] = 0x08;   // header: block descriptor length
-    list[4] = 0x82;   // density: audio with C2 pointers
-    list[10] = 0x0A;  // block length 2,646 (0x000A56)
-    list[11] = 0x56;
-    return list;
+std::array<std::uint8_t, densityListBytes> C2DensityParameterList() {
+    return DensityParameterList(0x82, 2'646);  // audio with C2 pointers
+}
+
+std::array<std::uint8_t, densityListBytes> DataDensityParameterList() {
+    return DensityParameterList(0x00, 2'048);
 }
 
 CommandBlock RezeroUnitCommand() {

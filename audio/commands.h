@@ -22,7 +22,7 @@ inline constexpr std::uint32_t fullTocReplyBytes = 3'524;
 inline constexpr std::uint32_t capacityReplyBytes = 8;
 inline constexpr std::uint32_t modeSense6ReplyBytes = 34;
 inline constexpr std::uint32_t modeSense10ReplyBytes = 38;
-inline constexpr std::uint32_t c2DensityListBytes = 12;
+inline constexpr std::uint32_t densityListBytes = 12;
 
 // Where a drive looks for the full-TOC format: the current field, or the control byte of
 // older drives.
@@ -39,9 +39,11 @@ inline constexpr std::int32_t c2ReadCd = 3;
 [[nodiscard]] CommandBlock ReadCapacityCommand();
 [[nodiscard]] CommandBlock CapabilitiesSense6Command();
 [[nodiscard]] CommandBlock CapabilitiesSense10Command();
-[[nodiscard]] CommandBlock C2DensitySelectCommand();
-// The MODE SELECT parameter list: density 0x82, block length 2,646.
-[[nodiscard]] std::array<std::uint8_t, c2DensityListBytes> C2DensityParameterList();
+[[nodiscard]] CommandBlock DensitySelectCommand();
+// The MODE SELECT parameter lists: density 0x82 with block length 2,646 (audio with C2
+// pointers), and density 0 with block length 2,048 (data, as a drive starts).
+[[nodiscard]] std::array<std::uint8_t, densityListBytes> C2DensityParameterList();
+[[nodiscard]] std::array<std::uint8_t, densityListBytes> DataDensityParameterList();
 [[nodiscard]] CommandBlock RezeroUnitCommand();
 // The read of `count` sectors from `sector` (its low 32 bits) in C2 form `method`; a method
 // other than 0, 1 and 2 reads with READ CD's C2 flags alone.

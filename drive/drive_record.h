@@ -13,7 +13,8 @@ struct DriveRecord {
     std::int32_t lun = 0;
     std::int32_t c2Method = 0;  // -1: no C2 read form found
     bool rezeroAfterRead = false;
-    bool rawTocBcd = false;  // the full TOC's addresses are BCD
+    bool rawTocBcd = false;        // the full TOC's addresses are BCD
+    bool densitySwitched = false;  // a MODE SELECT changed the block length; undo it at the end
 };
 
 }  // namespace drive

@@ -27,15 +27,17 @@ void WriteLine(std::string_view text) {
 }
 
 // Detection runs twice; when the two disagree, a third answer decides.
-bool DetectC2ModeSettled(drive::DriveRecord& drive, std::int32_t firstSector) {
-    if (!audio::DetectC2Mode(firstSector, drive)) {
-        return false;
+audio::C2Search DetectC2ModeSettled(drive::DriveRecord& drive, std::int32_t firstSector) {
+    audio::C2Search search = audio::FindC2Mode(firstSector, drive);
+    if (search != audio::C2Search::found) {
+        return search;
     }
     const std::int32_t firstAnswer = drive.c2Method;
-    if (!audio::DetectC2Mode(firstSector, drive)) {
-        return false;
+    search = audio::FindC2Mode(firstSector, drive);
+    if (search != audio::C2Search::found || drive.c2Method == firstAnswer) {
+        return search;
     }
-    return drive.c2Method == firstAnswer || audio::DetectC2Mode(firstSector, drive);
+    return audio::FindC2Mode(firstSector, drive);
 }
 
 bool CreateOutputFiles(const OutputNames& names) {
@@ -158,9 +160,17 @@ void ReportWriteFailure(const OutputNames& names) {
 
 ExtractOutcome ExtractDisc(std::int32_t firstSector, std::int32_t endSector,
                            drive::DriveRecord& drive, SlotPool& pool) {
-    if (!DetectC2ModeSettled(drive, firstSector)) {
-        WriteLine("No matching C2 mode found!");
-        return ExtractOutcome::done;
+    switch (DetectC2ModeSettled(drive, firstSector)) {
+        case audio::C2Search::found:
+            break;
+        case audio::C2Search::noForm:
+            WriteLine("No matching C2 mode found!");
+            return ExtractOutcome::done;
+        case audio::C2Search::unreadable:
+            // The drive took a form but could not read the disc where it was tried: not the
+            // drive's fault, and nothing would be read either.
+            WriteLine("The disc could not be read where the C2 modes are tested!");
+            return ExtractOutcome::discUnreadable;
     }
     drive::InquiryResult inquiry;
     drive::InquireDevice(inquiry, drive);

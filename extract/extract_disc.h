@@ -10,7 +10,7 @@
 namespace extract {
 
 // What the program ends with after an extraction.
-enum class ExtractOutcome { done, outputFailed };
+enum class ExtractOutcome { done, outputFailed, discUnreadable };
 
 // Reads sectors first..end-1 of `drive`, writing "<name>.wav" and "<name>.c2". Reports its
 // own failures on the console.

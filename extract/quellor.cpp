@@ -4,6 +4,7 @@
 #include <span>
 #include <string_view>
 
+#include "audio/c2_read.h"
 #include "audio/toc.h"
 #include "audio/toc_decode.h"
 #include "drive/drive_layer.h"
@@ -108,6 +109,7 @@ std::int32_t ChooseDriveAndExtract() {
     }
     state.slotPool.InitSlotPool({state.audioArea, audioAreaBytes}, {state.c2Area, c2AreaBytes});
     const ExtractOutcome outcome = ExtractDisc(0, range.endSector, drive, state.slotPool);
+    audio::RestoreDataDensity(drive);
     return outcome == ExtractOutcome::done ? 0 : 1;
 }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <cstring>
 
 #include "standin_event.h"
@@ -60,8 +61,9 @@ void PutText(std::uint8_t (&field)[16], const char* text) {
 
 }  // namespace
 
-ManagerServer::ManagerServer(std::optional<simdrive::DriveSet> drives, Completion completion)
-    : drives_(std::move(drives)), completion_(completion) {
+ManagerServer::ManagerServer(std::optional<simdrive::DriveSet> drives, Completion completion,
+                             std::string commandLog)
+    : drives_(std::move(drives)), completion_(completion), commandLog_(std::move(commandLog)) {
     if (drives_.has_value()) {
         for (std::size_t i = 0; i < drives_->Count(); ++i) {
             adapters_ = std::max<std::uint8_t>(
@@ -147,6 +149,7 @@ std::uint32_t ManagerServer::Execute(aspi::SRB_ExecSCSICmd& block) {
         block.SRB_Status = aspi::statusNoDevice;
         return block.SRB_Status;
     }
+    LogCommand(block);
     block.SRB_HaStat = 0;
     block.SRB_TargStat = 0;
     PublishStatus(block.SRB_Status, aspi::statusPending);
@@ -165,6 +168,32 @@ std::uint32_t ManagerServer::Execute(aspi::SRB_ExecSCSICmd& block) {
     }
     wake_.notify_all();
     return aspi::statusPending;
+}
+
+void ManagerServer::LogCommand(const aspi::SRB_ExecSCSICmd& block) const {
+    if (commandLog_.empty()) {
+        return;
+    }
+    std::string line;
+    const auto hex = [&line](std::uint8_t byte) {
+        static constexpr char digits[] = "0123456789abcdef";
+        line += line.empty() || line.back() == ' ' ? "" : " ";
+        line += digits[byte >> 4];
+        line += digits[byte & 0x0F];
+    };
+    for (std::size_t i = 0; i < std::min<std::size_t>(block.SRB_CDBLen, 16); ++i) {
+        hex(block.CDBByte[i]);
+    }
+    if ((block.SRB_Flags & aspi::flagDataOut) != 0 && block.SRB_BufPointer != nullptr) {
+        line += " >";
+        for (std::uint32_t i = 0; i < block.SRB_BufLen; ++i) {
+            hex(block.SRB_BufPointer[i]);
+        }
+    }
+    if (std::FILE* log = std::fopen(commandLog_.c_str(), "a")) {
+        std::fprintf(log, "%s\n", line.c_str());
+        std::fclose(log);
+    }
 }
 
 void ManagerServer::Serve() {

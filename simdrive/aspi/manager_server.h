@@ -8,6 +8,7 @@
 #include <deque>
 #include <mutex>
 #include <optional>
+#include <string>
 #include <thread>
 
 #include "drive/aspi_contract.h"
@@ -21,8 +22,11 @@ enum class Completion { late, early, alternate };
 
 class ManagerServer {
 public:
-    // Without drives every query answers "failed initialisation".
-    ManagerServer(std::optional<simdrive::DriveSet> drives, Completion completion);
+    // Without drives every query answers "failed initialisation". With a `commandLog` path,
+    // each execute request appends one line to that file: its CDB in hex, and for data-out
+    // requests " > " and the data.
+    ManagerServer(std::optional<simdrive::DriveSet> drives, Completion completion,
+                  std::string commandLog = {});
     ~ManagerServer();
     ManagerServer(const ManagerServer&) = delete;
     ManagerServer& operator=(const ManagerServer&) = delete;
@@ -40,10 +44,12 @@ private:
     std::uint32_t GetDeviceType(aspi::SRB_GDEVBlock& block);
     std::uint32_t Execute(aspi::SRB_ExecSCSICmd& block);
     void Serve();
+    void LogCommand(const aspi::SRB_ExecSCSICmd& block) const;
 
     std::optional<simdrive::DriveSet> drives_;
     std::uint8_t adapters_ = 0;
     Completion completion_;
+    std::string commandLog_;
     std::uint32_t sends_ = 0;
     std::mutex mutex_;
     std::condition_variable wake_;

@@ -7,6 +7,8 @@
 //                            thread a little after the send returned; "early": before the send
 //                            returns; "alternate": early, late, early, ...
 //   SIMDRIVE_ASPI_LOG        a file to which each support query appends the entry it came by
+//   SIMDRIVE_ASPI_COMMANDS   a file to which each execute request appends its CDB (and the
+//                            data of a data-out request) in hex, one line each
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -45,6 +47,11 @@ std::optional<simdrive::DriveSet> DrivesFromEnvironment() {
     return drives;
 }
 
+std::string CommandLogFromEnvironment() {
+    const char* path = std::getenv("SIMDRIVE_ASPI_COMMANDS");
+    return path != nullptr ? path : "";
+}
+
 void LogEntry(const char* entry) {
     const char* path = std::getenv("SIMDRIVE_ASPI_LOG");
     if (path == nullptr || *path == '\0') {
@@ -60,8 +67,8 @@ void LogEntry(const char* entry) {
 // unloaded, stops its thread.
 standin::ManagerServer& Server() {
     standin::KeepLoadedWhileServing();
-    static auto server = std::make_unique<standin::ManagerServer>(DrivesFromEnvironment(),
-                                                                  CompletionFromEnvironment());
+    static auto server = std::make_unique<standin::ManagerServer>(
+        DrivesFromEnvironment(), CompletionFromEnvironment(), CommandLogFromEnvironment());
     static const struct Keeper {
         ~Keeper() {
             if (!standin::stopServerAtUnload) {

@@ -234,8 +234,9 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(DetectionCase{"all-c2-forms.drive", 0, {inquiry, sense6, readCd14}},
                     // No MODE SENSE(6), C2 bit clear: straight on to 0xD8.
                     DetectionCase{"d8-only.drive", 1, {inquiry, sense6, sense10, d8}},
-                    DetectionCase{"density-c2.drive", 2, {inquiry, sense6, d8, select, read10}},
-                    DetectionCase{"no-c2.drive", -1, {inquiry, sense6, d8, select, read10}},
+                    DetectionCase{
+                        "density-c2.drive", 2, {inquiry, sense6, d8, select, select, read10}},
+                    DetectionCase{"no-c2.drive", -1, {inquiry, sense6, d8, select, select, read10}},
                     // The model name alone decides: no capability query, never the 0x14 form.
                     DetectionCase{"plextor-style.drive", 3, {inquiry, readCd12}}),
     [](const testing::TestParamInfo<DetectionCase>& info) {
@@ -265,7 +266,79 @@ TEST(C2Detection, PlextorNamedDriveWithoutTheShortFormGoesOnToTheOthers) {
     EXPECT_TRUE(audio::DetectC2Mode(0, machine.Record(0)));
     EXPECT_EQ(machine.Record(0).c2Method, 2);
     EXPECT_EQ(Forms(machine.TakeLog()),
-              (std::vector<Bytes>{inquiry, readCd12, d8, select, read10}));
+              (std::vector<Bytes>{inquiry, readCd12, d8, select, select, read10}));
+}
+
+// The block-length switch is sent by detection and again by the mode-2 read it tests.
+TEST(C2Detection, ADensityOnlyDriveReceivesTwoSwitchesBeforeTheProbe) {
+    SimulatedMachine machine(
+        "[drive]\nadapter = 1\ntarget = 0\nread_cd = none\ndensity_c2 = yes\n"
+        "c2_pointer_bit = no\ndisc = pattern 100 1\n");
+    EXPECT_TRUE(audio::DetectC2Mode(7, machine.Record(0)));
+    EXPECT_EQ(machine.Record(0).c2Method, 2);
+    const Bytes switchList{0, 0, 0, 8, 0x82, 0, 0, 0, 0, 0, 0x0A, 0x56};
+    const std::vector<SentCommand> log = machine.TakeLog();
+    ASSERT_EQ(log.size(), 6u);
+    EXPECT_EQ(log[0].cdb, (Bytes{0x12, 0, 0, 0, 0x24, 0}));
+    EXPECT_EQ(log[1].cdb, (Bytes{0x1A, 0x08, 0x2A, 0, 0x22, 0}));
+    EXPECT_EQ(log[2].cdb, (Bytes{0xD8, 0, 0, 0, 0, 7, 0, 0, 0, 1, 0x04, 0}));
+    for (const std::size_t i : {3U, 4U}) {
+        EXPECT_EQ(log[i].cdb, (Bytes{0x15, 0, 0, 0, 0x0C, 0})) << i;
+        EXPECT_EQ(log[i].direction, drive::DataDirection::out) << i;
+        EXPECT_EQ(log[i].dataOut, switchList) << i;
+    }
+    EXPECT_EQ(log[5].cdb, (Bytes{0x28, 0, 0, 0, 0, 7, 0, 0, 1, 0}));
+    EXPECT_EQ(log[5].length, 2646u);
+}
+
+TEST(C2Detection, LeavingTheDriveRestoresDataBlocksOnlyAfterASwitch) {
+    SimulatedMachine machine(
+        "[drive]\nadapter = 1\ntarget = 0\nread_cd = none\ndensity_c2 = yes\n"
+        "disc = pattern 100 1\n[drive]\nadapter = 1\ntarget = 1\ndisc = pattern 100 1\n");
+    ASSERT_TRUE(audio::DetectC2Mode(0, machine.Record(1)));  // READ CD: no switch
+    (void)machine.TakeLog();
+    audio::RestoreDataDensity(machine.Record(1));
+    EXPECT_TRUE(machine.TakeLog().empty());
+    ASSERT_TRUE(audio::DetectC2Mode(0, machine.Record(0)));
+    (void)machine.TakeLog();
+    audio::RestoreDataDensity(machine.Record(0));
+    audio::RestoreDataDensity(machine.Record(0));  // once is enough
+    const std::vector<SentCommand> log = machine.TakeLog();
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_EQ(log[0].cdb, (Bytes{0x15, 0, 0, 0, 0x0C, 0}));
+    EXPECT_EQ(log[0].dataOut, (Bytes{0, 0, 0, 8, 0, 0, 0, 0, 0, 0, 0x08, 0}));
+}
+
+// A scratch over the first sector: the form is found further on, or the disc is blamed.
+TEST(C2Detection, AMediumErrorAtTheFirstSectorIsProbedAgainFurtherOn) {
+    SimulatedMachine machine(
+        "[drive]\nadapter = 1\ntarget = 0\ndisc = pattern 2000 1\nunreadable = 0 1 2 150\n");
+    EXPECT_EQ(audio::FindC2Mode(0, machine.Record(0)), audio::C2Search::found);
+    EXPECT_EQ(machine.Record(0).c2Method, 0);
+    std::vector<std::uint32_t> probed;
+    for (const SentCommand& sent : machine.TakeLog()) {
+        if (sent.cdb[0] == 0xBE) {
+            probed.push_back(static_cast<std::uint32_t>(sent.cdb[4]) << 8 | sent.cdb[5]);
+        }
+    }
+    EXPECT_EQ(probed, (std::vector<std::uint32_t>{0, 150, 1500}));
+}
+
+TEST(C2Detection, MediumErrorsEverywhereProbedBlameTheDisc) {
+    SimulatedMachine machine(
+        "[drive]\nadapter = 1\ntarget = 0\nread_cd = none\nvendor_d8 = 0x04\n"
+        "disc = pattern 20000 1\nunreadable = 0 150 1500 15000\n");
+    EXPECT_EQ(audio::FindC2Mode(0, machine.Record(0)), audio::C2Search::unreadable);
+    EXPECT_EQ(machine.Record(0).c2Method, -1);
+}
+
+TEST(C2Detection, RefusedFormsAreNotProbedFurtherOn) {
+    SimulatedMachine machine(
+        "[drive]\nadapter = 1\ntarget = 0\nread_cd = 0x10\n"
+        "c2_pointer_bit = no\ndisc = pattern 2000 1\n");
+    EXPECT_EQ(audio::FindC2Mode(0, machine.Record(0)), audio::C2Search::noForm);
+    EXPECT_EQ(Forms(machine.TakeLog()),
+              (std::vector<Bytes>{inquiry, sense6, d8, select, select, read10}));
 }
 
 }  // namespace

@@ -24,7 +24,7 @@ TEST(AudioCommands, TableOfContentsCapacityAndModePages) {
     EXPECT_EQ(Bytes(audio::CapabilitiesSense6Command()), (B{0x1A, 0x08, 0x2A, 0, 0x22, 0}));
     EXPECT_EQ(Bytes(audio::CapabilitiesSense10Command()),
               (B{0x5A, 0x08, 0x2A, 0, 0, 0, 0, 0, 0x26, 0}));
-    EXPECT_EQ(Bytes(audio::C2DensitySelectCommand()), (B{0x15, 0, 0, 0, 0x0C, 0}));
+    EXPECT_EQ(Bytes(audio::DensitySelectCommand()), (B{0x15, 0, 0, 0, 0x0C, 0}));
     const auto list = audio::C2DensityParameterList();
     EXPECT_EQ(B(list.begin(), list.end()), (B{0, 0, 0, 8, 0x82, 0, 0, 0, 0, 0, 0x0A, 0x56}));
     EXPECT_EQ(Bytes(audio::RezeroUnitCommand()), (B{0x01, 0, 0, 0, 0, 0}));

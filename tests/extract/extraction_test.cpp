@@ -48,6 +48,9 @@ protected:
         // Completion before the send returns keeps the long runs quick; the drive layer's own
         // tests cover late completions.
         options.environment["SIMDRIVE_ASPI_COMPLETION"] = "early";
+        if (logCommands_) {
+            options.environment["SIMDRIVE_ASPI_COMMANDS"] = (dir_ / "commands.log").string();
+        }
         return testing_support::RunProgram(testing_support::BuiltProgram("Quellor"), {argument},
                                            options);
     }
@@ -92,8 +95,19 @@ protected:
         EXPECT_EQ(field(4), dataSize + 36);
     }
 
+    // The commands the drive received, one line each (CDB, and " > " data for data-out).
+    std::vector<std::string> CommandsReceived() const {
+        std::ifstream log(dir_ / "commands.log");
+        std::vector<std::string> lines;
+        for (std::string line; std::getline(log, line);) {
+            lines.push_back(line);
+        }
+        return lines;
+    }
+
     TempDir dir_;
     std::string description_;
+    bool logCommands_ = false;
 };
 
 struct ModeCase {
@@ -274,6 +288,69 @@ TEST_F(Extraction, APlausibleCapacityRepairsTheLeadOut) {
     const auto run = Run(Drive(100, TWO_TRACKS_NO_LEAD_OUT "capacity_last_lba = 79\n"));
     EXPECT_EQ(run.exitCode, 0) << run.out;
     ExpectFilesHoldTheDrivesDelivery("SIMTESTDRIVE", 80);
+}
+
+const std::string inquiry = "12 00 00 00 24 00";
+const std::string senseCapabilities = "1a 08 2a 00 22 00";
+const std::string switchToC2Blocks = "15 00 00 00 0c 00 > 00 00 00 08 82 00 00 00 00 00 0a 56";
+const std::string switchToDataBlocks = "15 00 00 00 0c 00 > 00 00 00 08 00 00 00 00 00 00 08 00";
+
+// A drive whose only C2 form is the density switch: detection sends the switch, then the
+// mode-2 read sends it again before its READ(10); at the end the drive gets its 2,048-byte
+// data blocks back.
+TEST_F(Extraction, ADensityOnlyDriveIsSwitchedTwiceForTheProbeAndBackAtTheEnd) {
+    logCommands_ = true;
+    const auto run = Run(Drive(30, "read_cd = none\ndensity_c2 = yes\nc2_pointer_bit = no\n"));
+    EXPECT_EQ(run.exitCode, 0) << run.out;
+    const std::vector<std::string> detection{
+        inquiry,          senseCapabilities, "d8 00 00 00 00 00 00 00 00 01 04 00",
+        switchToC2Blocks, switchToC2Blocks,  "28 00 00 00 00 00 00 00 01 00"};
+    const std::vector<std::string> start{inquiry, "43 00 00 00 00 00 00 03 24 00",
+                                         "43 00 02 00 00 00 00 0d c4 00"};  // finding, TOC
+    const std::vector<std::string> commands = CommandsReceived();
+    ASSERT_GE(commands.size(), 15u);
+    EXPECT_EQ(std::vector(commands.begin(), commands.begin() + 3), start);
+    EXPECT_EQ(std::vector(commands.begin() + 3, commands.begin() + 9), detection);
+    EXPECT_EQ(std::vector(commands.begin() + 9, commands.begin() + 15), detection);
+    EXPECT_EQ(commands.back(), switchToDataBlocks);
+    EXPECT_EQ(std::count(commands.begin(), commands.end(), switchToDataBlocks), 1);
+    ExpectFilesHoldTheDrivesDelivery("SIMTESTDRIVE", 30);
+}
+
+TEST_F(Extraction, ADriveTriedWithTheSwitchIsSwitchedBackEvenWithoutAForm) {
+    logCommands_ = true;
+    const auto run = Run(Drive(30, "read_cd = 0x10\ndensity_c2 = yes\nshort_transfer = 0x28 0\n"));
+    EXPECT_EQ(run.out, banner + "No matching C2 mode found!\n\n");
+    EXPECT_EQ(CommandsReceived().back(), switchToDataBlocks);
+}
+
+TEST_F(Extraction, ADriveNeverSwitchedIsNotSwitchedBack) {
+    logCommands_ = true;
+    const auto run = Run(Drive(30, ""));
+    EXPECT_EQ(run.exitCode, 0);
+    const std::vector<std::string> commands = CommandsReceived();
+    EXPECT_EQ(std::count_if(commands.begin(), commands.end(),
+                            [](const std::string& c) { return c.starts_with("15 "); }),
+              0);
+}
+
+// An unreadable start does not blame the drive: the form is found further on.
+TEST_F(Extraction, AScratchAtTheStartStillFindsTheForm) {
+    const auto run = Run(Drive(200, "unreadable = 0 1 2\n"));
+    EXPECT_EQ(run.exitCode, 0);
+    const std::string ending =
+        "\nReads failed for 3 sectors, the first at sector 0; they are stored as zeros.\n";
+    ASSERT_GE(run.out.size(), ending.size());
+    EXPECT_EQ(run.out.substr(run.out.size() - ending.size()), ending);
+    ExpectFilesHoldTheDrivesDelivery("SIMTESTDRIVE", 200);
+}
+
+TEST_F(Extraction, ADiscUnreadableWhereverTheFormsAreTriedIsBlamed) {
+    const auto run = Run(Drive(200, "unreadable = 0 150\n"));
+    EXPECT_EQ(run.out, banner + "The disc could not be read where the C2 modes are tested!\n\n");
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_FALSE(std::filesystem::exists(dir_ / "SIMTESTDRIVE.wav"));
+    EXPECT_FALSE(std::filesystem::exists(dir_ / "SIMTESTDRIVE.c2"));
 }
 
 TEST_F(Extraction, AFileThatCannotBeCreatedIsReported) {
