@@ -25,9 +25,15 @@ void SanitizeFileName(std::span<char> text) {
     const auto end = std::find(text.begin(), text.end(), '\0');
     const auto kept = std::remove(text.begin(), end, ' ');
     std::fill(kept, end, '\0');
+    // A control character would put a terminal escape or a line break into the name.
     std::replace_if(
         text.begin(), kept,
-        [](char c) { return unsafeCharacters.find(c) != std::string_view::npos; }, '-');
+        [](char c) {
+            const auto code = static_cast<unsigned char>(c);
+            return code < 0x20 || code == 0x7F ||
+                   unsafeCharacters.find(c) != std::string_view::npos;
+        },
+        '-');
 }
 
 OutputNames MakeOutputNames(std::string_view productName) {

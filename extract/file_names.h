@@ -10,8 +10,8 @@ namespace extract {
 inline constexpr std::size_t nameBufferSize = 512;
 using NameBuffer = std::array<char, nameBufferSize>;
 
-// Removes every space, then replaces each of \ " / * ' : > < | by a hyphen, in place, up to
-// the text's NUL.
+// Removes every space, then replaces each of \ " / * ' : > < | and every control character
+// (below 0x20, and 0x7F) by a hyphen, in place, up to the text's NUL.
 void SanitizeFileName(std::span<char> text);
 
 struct OutputNames {

@@ -197,11 +197,11 @@ TEST_F(Extraction, ExistingFilesAreReplaced) {
     ExpectFilesHoldTheDrivesDelivery("SIMTESTDRIVE", 30);
 }
 
-TEST_F(Extraction, OnlySpacesAndTheNineCharactersChangeInTheNames) {
-    const auto run = Run(Drive(30, "", "vendor = \" A:B\"\nproduct = \"C?D \t\"\n"));
+TEST_F(Extraction, OnlySpacesTheNineCharactersAndControlCharactersChangeInTheNames) {
+    const auto run = Run(Drive(30, "", "vendor = \" A:B\"\nproduct = \"C?D \t\x1B[2J\x7F\"\n"));
     EXPECT_EQ(run.exitCode, 0) << run.out;
-    EXPECT_TRUE(std::filesystem::exists(dir_ / "A-BC?D\t.wav"));
-    EXPECT_TRUE(std::filesystem::exists(dir_ / "A-BC?D\t.c2"));
+    EXPECT_TRUE(std::filesystem::exists(dir_ / "A-BC?D--[2J-.wav"));
+    EXPECT_TRUE(std::filesystem::exists(dir_ / "A-BC?D--[2J-.c2"));
 }
 
 TEST_F(Extraction, NoC2FormLeavesNoFile) {

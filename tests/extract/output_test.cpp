@@ -26,6 +26,8 @@ TEST(FileNames, SpacesGoAndNineCharactersBecomeHyphens) {
     EXPECT_EQ(Sanitized("  a  b  "), "ab");
     EXPECT_EQ(Sanitized("\\\"/*':><|"), "---------");
     EXPECT_EQ(Sanitized("what?"), "what?");
+    EXPECT_EQ(Sanitized("A\x1B[2JB\tC\nD\x7F\x01"), "A-[2JB-C-D--");
+    EXPECT_EQ(Sanitized("\x80\xFF"), "\x80\xFF");  // bytes above ASCII stay
     EXPECT_EQ(Sanitized(""), "");
 }
 
