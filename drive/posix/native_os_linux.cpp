@@ -2,7 +2,6 @@
 // the SCSI generic interface (SG_IO).
 #include <fcntl.h>
 #include <linux/fs.h>
-#include <scsi/scsi.h>
 #include <scsi/sg.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -12,15 +11,15 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
-#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
+#include <map>
 #include <string>
 #include <vector>
 
 #include "drive/native_os.h"
+#include "drive/posix/sysfs_cd_devices.h"
 
 namespace drive::native {
 namespace {
@@ -31,69 +30,18 @@ const fs::path scsiDevices = "/sys/bus/scsi/devices";
 constexpr int scsiGenericMajor = 21;
 constexpr std::uint8_t driverSense = 0x08;  // low nibble of driver_status: sense data follows
 
-struct Listed {
-    std::array<long, 4> hctl{};
-    std::string node;
-};
-
-// "host:channel:target:lun" of a sysfs SCSI device entry.
-bool ParseAddress(const std::string& name, std::array<long, 4>& hctl) {
-    const char* at = name.data();
-    const char* end = at + name.size();
-    for (std::size_t i = 0; i < hctl.size(); ++i) {
-        const auto [next, error] = std::from_chars(at, end, hctl[i]);
-        if (error != std::errc{} || (i < 3 && (next == end || *next != ':'))) {
-            return false;
-        }
-        at = i < 3 ? next + 1 : next;
-    }
-    return at == end;
-}
-
-bool IsCdDevice(const fs::path& entry) {
-    std::ifstream typeFile(entry / "type");
-    int type = -1;
-    return static_cast<bool>(typeFile >> type) && type == 5;
-}
-
-// The first node named in a device's sub-folder ("scsi_generic" or "block").
-std::string NodeIn(const fs::path& folder) {
-    std::error_code error;
-    for (const auto& node : fs::directory_iterator(folder, error)) {
-        return "/dev/" + node.path().filename().string();
-    }
-    return {};
-}
-
-// The generic node takes every command; the block node's filter lets only a few through.
-std::string PreferredNode(const fs::path& entry) {
-    std::string node = NodeIn(entry / "scsi_generic");
-    return node.empty() ? NodeIn(entry / "block") : node;
-}
-
 class LinuxDevices final : public DeviceOs {
 public:
+    // Each keeps the address sysfs gives it, host and channel included: the SCSI ioctl's
+    // packed word drops the channel and the high bits of the host, which can merge two drives.
     std::size_t ListCdDevices(std::span<CdDevice> devices) override {
-        std::vector<Listed> found;
-        std::error_code error;
-        for (const auto& entry : fs::directory_iterator(scsiDevices, error)) {
-            Listed listed;
-            if (!ParseAddress(entry.path().filename().string(), listed.hctl) ||
-                !IsCdDevice(entry.path())) {
-                continue;
-            }
-            listed.node = PreferredNode(entry.path());
-            if (!listed.node.empty()) {
-                found.push_back(std::move(listed));
-            }
-        }
-        std::sort(found.begin(), found.end(),
-                  [](const Listed& a, const Listed& b) { return a.hctl < b.hctl; });
-        const std::size_t count = std::min(found.size(), devices.size());
+        listed_ = ListSysfsCdDevices(scsiDevices);
+        const std::size_t count = std::min(listed_.size(), devices.size());
         for (std::size_t i = 0; i < count; ++i) {
             devices[i] = {};
-            const std::size_t length = std::min(found[i].node.size(), devices[i].path.size() - 1);
-            std::memcpy(devices[i].path.data(), found[i].node.data(), length);
+            const std::string& node = listed_[i].node;
+            const std::size_t length = std::min(node.size(), devices[i].path.size() - 1);
+            std::memcpy(devices[i].path.data(), node.data(), length);
         }
         return count;
     }
@@ -109,24 +57,23 @@ public:
         if (result.handle < 0) {
             result.error = errno;
             result.handle = invalidDevice;
+        } else {
+            openedFrom_[result.handle] = path;
         }
         return result;
     }
 
     std::optional<ScsiAddress> QueryAddress(DeviceHandle device) override {
-        struct {
-            int devId;
-            int hostUniqueId;
-        } idLun{};
-        if (ioctl(static_cast<int>(device), SCSI_IOCTL_GET_IDLUN, &idLun) < 0) {
+        const auto opened = openedFrom_.find(device);
+        if (opened == openedFrom_.end()) {
             return std::nullopt;
         }
-        const auto bits = static_cast<std::uint32_t>(idLun.devId);
-        ScsiAddress address;
-        address.target = static_cast<std::int32_t>(bits & 0xFF);
-        address.lun = static_cast<std::int32_t>((bits >> 8) & 0xFF);
-        address.adapter = static_cast<std::int32_t>((bits >> 24) & 0xFF);
-        return address;
+        for (const SysfsCdDevice& listed : listed_) {
+            if (listed.node == opened->second) {
+                return listed.address;
+            }
+        }
+        return std::nullopt;
     }
 
     // The generic driver reports the limit in bytes, the block driver in 512-byte sectors.
@@ -139,7 +86,7 @@ public:
         Capabilities capabilities;
         if (S_ISCHR(status.st_mode) && major(status.st_rdev) == scsiGenericMajor) {
             int bytes = 0;
-            if (ioctl(descriptor, BLKSECTGET, &bytes) < 0) {
+            if (ioctl(descriptor, BLKSECTGET, &bytes) < 0 || bytes < 0) {
                 return std::nullopt;
             }
             capabilities.maximumTransferLength = static_cast<std::uint32_t>(bytes);
@@ -184,7 +131,10 @@ public:
         return reply;
     }
 
-    void Close(DeviceHandle device) override { close(static_cast<int>(device)); }
+    void Close(DeviceHandle device) override {
+        openedFrom_.erase(device);
+        close(static_cast<int>(device));
+    }
 
     void ReportOpenFailure(const char* path, int error) override {
         std::fprintf(stderr, "Cannot open the CD drive %s: %s\n", path, std::strerror(error));
@@ -198,6 +148,9 @@ public:
     }
 
 private:
+    std::vector<SysfsCdDevice> listed_;
+    std::map<DeviceHandle, std::string> openedFrom_;  // the node each open handle came from
+
     static int Direction(const PassThroughRequest& request) {
         if (request.length == 0) {
             return SG_DXFER_NONE;
