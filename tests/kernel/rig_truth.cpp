@@ -1,8 +1,8 @@
 // rig_truth <description> <drive index> <folder> <base name>: what Quellor must write for one
 // drive of a description, worked out from the drive model alone: <base name>.wav and .c2 with
-// every sector as the drive delivers it (read in Quellor's 24-sector chunks, so a failed chunk
-// holds what the drive sent before its failure and zeros after it), and "stdout", the console
-// text of the run. The kernel rig compares Quellor's files with these byte for byte.
+// every sector as the drive delivers it (read in Quellor's 24-sector chunks; a failed chunk
+// sector by sector, a sector that fails alone as zeros), and "stdout", the console text of the
+// run. The kernel rig compares Quellor's files with these byte for byte.
 #include <algorithm>
 #include <array>
 #include <cstdint>
@@ -30,6 +30,16 @@ struct Delivery {
     std::string progress;
 };
 
+// READ CD with audio and C2 pointers of `count` sectors into the start of `wire`, cleared first.
+simdrive::CommandResult ReadBlocks(simdrive::Drive& drive, std::uint32_t first, std::uint32_t count,
+                                   std::span<std::uint8_t> wire) {
+    std::array<std::uint8_t, 18> sense{};
+    const auto data = wire.first(count * kBlockBytes);
+    std::fill(data.begin(), data.end(), 0);
+    const auto command = simdrive::ReadCdCommand(first, static_cast<std::uint8_t>(count), 0x12);
+    return drive.Execute(command, simdrive::Direction::in, data, sense);
+}
+
 // The drive's own delivery through READ CD with audio and C2 pointers, which carries the same
 // bytes as every other C2 form of the model.
 Delivery Deliver(simdrive::Drive& drive, std::uint32_t leadOut) {
@@ -37,24 +47,23 @@ Delivery Deliver(simdrive::Drive& drive, std::uint32_t leadOut) {
     delivery.audio.resize(std::size_t{leadOut} * simdrive::kAudioBytes);
     delivery.c2.resize(std::size_t{leadOut} * simdrive::kC2Bytes);
     std::vector<std::uint8_t> wire(kChunkSectors * kBlockBytes);
-    std::array<std::uint8_t, 18> sense{};
     for (std::uint32_t first = 0; first < leadOut; first += kChunkSectors) {
         const std::uint32_t count = std::min(kChunkSectors, leadOut - first);
-        std::fill(wire.begin(), wire.end(), 0);
-        const auto command = simdrive::ReadCdCommand(first, static_cast<std::uint8_t>(count), 0x12);
-        const auto result = drive.Execute(command, simdrive::Direction::in,
-                                          std::span(wire).first(count * kBlockBytes), sense);
-        if (result.status != simdrive::status::good) {
-            delivery.failedSectors += count;
-            if (delivery.firstFailed < 0) {
-                delivery.firstFailed = first;
-            }
-        }
+        const auto result = ReadBlocks(drive, first, count, wire);
         for (std::uint32_t i = 0; i < count; ++i) {
-            const std::uint8_t* block = wire.data() + std::size_t{i} * kBlockBytes;
-            std::copy_n(block, simdrive::kAudioBytes,
+            std::span<std::uint8_t> block = std::span(wire).subspan(i * kBlockBytes, kBlockBytes);
+            // A failed chunk is read again sector by sector; a sector that fails alone is zeros.
+            if (result.status != simdrive::status::good &&
+                ReadBlocks(drive, first + i, 1, block).status != simdrive::status::good) {
+                std::fill(block.begin(), block.end(), 0);
+                ++delivery.failedSectors;
+                if (delivery.firstFailed < 0) {
+                    delivery.firstFailed = first + i;
+                }
+            }
+            std::copy_n(block.begin(), simdrive::kAudioBytes,
                         delivery.audio.begin() + std::size_t{first + i} * simdrive::kAudioBytes);
-            std::copy_n(block + simdrive::kAudioBytes, simdrive::kC2Bytes,
+            std::copy_n(block.begin() + simdrive::kAudioBytes, simdrive::kC2Bytes,
                         delivery.c2.begin() + std::size_t{first + i} * simdrive::kC2Bytes);
         }
         // Quellor shows progress after every chunk but the last.
@@ -112,7 +121,7 @@ int main(int argc, char** argv) {
     if (delivery.failedSectors > 0) {
         console += "Reads failed for " + std::to_string(delivery.failedSectors) +
                    " sectors, the first at sector " + std::to_string(delivery.firstFailed) +
-                   "; they are stored as the drive delivered them.\n";
+                   "; they are stored as zeros.\n";
     }
     const bool written = WriteFile(folder / (base + ".wav"), Bytes(header), delivery.audio) &&
                          WriteFile(folder / (base + ".c2"), {}, delivery.c2) &&
