@@ -1,5 +1,6 @@
-// C2 detection as a drive answers it (INQUIRY, MODE SENSE(6) and (10), a trial read in each
-// form), then one read in the form found, split into audio and C2 records.
+// C2 detection as a drive answers it (INQUIRY, MODE SENSE(6) and (10), trial reads in each form,
+// again further on after a medium error), then one read in the form found, split into audio
+// and C2 records, and the drive's data blocks restored.
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -19,8 +20,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     drive::DriveRecord drive;
     drive.rezeroAfterRead = (fuzzing::TakeScriptByte() & 1) != 0;
     const std::int32_t count = fuzzing::TakeScriptByte() % (audio::maxC2ReadSectors + 1);
-    if (audio::DetectC2Mode(0, drive)) {
+    if (audio::FindC2Mode(0, drive) == audio::C2Search::found) {
         (void)audio::ReadAudioC2(c2Buffer, audioBuffer, count, 0, drive);
     }
+    audio::RestoreDataDensity(drive);
     return 0;
 }

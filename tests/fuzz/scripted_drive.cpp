@@ -138,7 +138,10 @@ public:
         const auto sense = FixedSense(answer);
         std::copy_n(sense.begin(), std::min<std::size_t>(request.senseLength, senseBytes),
                     request.sense.begin());
-        return {.delivered = answer.hostStatus == 0, .scsiStatus = answer.detail};
+        return {.delivered = answer.hostStatus == 0,
+                .scsiStatus = answer.detail,
+                .residual =
+                    dataIn ? request.length - static_cast<std::uint32_t>(answer.data.size()) : 0};
     }
     void Close(drive::native::DeviceHandle) override {}
     void ReportOpenFailure(const char*, int) override {}

@@ -17,7 +17,7 @@ namespace fuzzing {
 //   byte 2      host adapter status; native: not 0 means the command never reached the drive
 //   bytes 3-5   sense key, ASC and ASCQ, stored as fixed-format sense data
 //   bytes 6-7   how many bytes the drive delivers, little-endian; cut to the command's buffer
-//               and to the input that is left
+//               and to the input that is left (the native path's residual is the rest)
 //   then        the delivered bytes (data-in commands only)
 // Missing bytes read as zero. Once the input is used up, every command fails.
 void SetScript(std::span<const std::uint8_t> input);
