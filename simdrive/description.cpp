@@ -258,7 +258,7 @@ const std::map<std::string, Setter>& Setters() {
         {"tracks",
          [](Section& s, const std::string& v) {
              s.disc.trackStarts.clear();
-             for (const std::string& word : Arguments(v, 1, 98)) {
+             for (const std::string& word : Arguments(v, 1, 99)) {
                  s.disc.trackStarts.push_back(ToInteger(word, 0, 449999));
              }
          }},

@@ -10,6 +10,7 @@ namespace simdrive {
 namespace {
 
 constexpr int64_t kMaxSectors = 449999;  // 100 minutes less one frame
+constexpr size_t kMaxTracks = 99;
 
 bool CheckScratch(const Scratch& scratch, std::string& error) {
     if (scratch.firstSector < 0 || scratch.sectorCount < 1) {
@@ -47,10 +48,14 @@ bool Disc::BuildLayout(const DiscSpec& spec, std::string& error) {
     if (starts.empty()) {
         starts.push_back(0);
     }
-    if (starts.size() > 98 || !std::is_sorted(starts.begin(), starts.end()) ||
+    if (starts.size() > kMaxTracks || !std::is_sorted(starts.begin(), starts.end()) ||
         std::adjacent_find(starts.begin(), starts.end()) != starts.end() || starts.front() < 0 ||
         starts.back() >= audioSectors) {
-        error = "track starts must rise strictly inside the audio area (at most 98 tracks)";
+        error = "track starts must rise strictly inside the audio area (at most 99 tracks)";
+        return false;
+    }
+    if (spec.dataSessionSectors > 0 && starts.size() == kMaxTracks) {
+        error = "a data session needs a track of its own: at most 98 audio tracks with it";
         return false;
     }
     for (size_t i = 0; i < starts.size(); ++i) {

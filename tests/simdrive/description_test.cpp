@@ -85,6 +85,39 @@ TEST(DescriptionTest, ErrorsNameTheLineAndTheReason) {
     }
 }
 
+// A CD holds up to 99 tracks; with a data session after the audio one, that track is the 99th.
+TEST(DescriptionTest, NinetyNineTracksReachTheTableOfContentsAndTheCapacity) {
+    std::string starts;
+    for (int track = 0; track < 99; ++track) {
+        starts += ' ';
+        starts += std::to_string(track * 10);
+    }
+    std::string error;
+    auto set = ParseText("[drive]\ndisc = pattern 1000\ntracks =" + starts + "\n", error);
+    ASSERT_TRUE(set) << error;
+    Drive& drive = set->At(0);
+    const Reply toc = Send(drive, {0x43, 0, 0, 0, 0, 0, 1, 0x03, 0x24, 0}, Direction::in, 804);
+    ASSERT_TRUE(toc.Good());
+    EXPECT_EQ(toc.result.transferred, 4u + 100 * 8);
+    EXPECT_EQ(GetBe16(toc.data, 0), 802u);
+    EXPECT_EQ(toc.data[2], 1);
+    EXPECT_EQ(toc.data[3], 99);
+    for (std::uint32_t i = 0; i < 99; ++i) {
+        EXPECT_EQ(toc.data[4 + 8 * i + 2], i + 1);
+        EXPECT_EQ(GetBe32(toc.data, 4 + 8 * i + 4), i * 10);
+    }
+    EXPECT_EQ(toc.data[4 + 8 * 99 + 2], 0xAA);
+    EXPECT_EQ(GetBe32(toc.data, 4 + 8 * 99 + 4), 1000u);
+    const Reply capacity = Send(drive, {0x25, 0, 0, 0, 0, 0, 0, 0, 0, 0}, Direction::in, 8);
+    ASSERT_TRUE(capacity.Good());
+    EXPECT_EQ(GetBe32(capacity.data, 0), 999u);
+
+    EXPECT_FALSE(ParseText("[drive]\ndisc = pattern 1000\ntracks =" + starts + " 995\n", error));
+    EXPECT_FALSE(ParseText(
+        "[drive]\ndisc = pattern 1000\ntracks =" + starts + "\ndata_session = 100\n", error));
+    EXPECT_NE(error.find("at most 98 audio tracks"), std::string::npos) << error;
+}
+
 TEST(DescriptionTest, WavPathIsRelativeToTheDescriptionUnlessOverridden) {
     testkit::TempPath wav("relative.wav");
     testkit::WritePatternWav(wav.Path(), 120, 3);
