@@ -11,7 +11,9 @@ const char* ManagerFileName(const aspi::ManagerNames& names) {
 
 bool ManagerLibrary::Load(const char* file, const aspi::ManagerNames& names) {
     Unload();
-    void* module = dlopen(file, RTLD_NOW | RTLD_LOCAL);
+    // Mapped until the process ends: a manager's own threads may still run in its code after
+    // the last request, when the drive layer lets go of it.
+    void* module = dlopen(file, RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
     if (module == nullptr) {
         return false;
     }

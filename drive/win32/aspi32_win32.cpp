@@ -33,6 +33,12 @@ bool ManagerLibrary::Load(const char* file, const aspi::ManagerNames& names) {
         ::FreeLibrary(module);
         return false;
     }
+    // Pinned until the process ends: a manager's own threads may still run in its code after
+    // the last request, when the drive layer lets go of it.
+    HMODULE pinned = nullptr;
+    (void)::GetModuleHandleExA(
+        GET_MODULE_HANDLE_EX_FLAG_PIN | GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+        reinterpret_cast<LPCSTR>(entries.send), &pinned);
     module_ = module;
     entries_ = entries;
     return true;

@@ -15,7 +15,8 @@ void SignalEvent(void* event) {
     }
 }
 
-// Unloading runs the server's destructor, which stops and joins its thread.
+// Where the library is unloaded, that runs the server's destructor, which stops and joins its
+// thread (Quellor keeps manager libraries mapped until the process ends).
 void KeepLoadedWhileServing() {}
 const bool stopServerAtUnload = true;
 
