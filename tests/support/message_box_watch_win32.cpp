@@ -38,13 +38,21 @@ BOOL CALLBACK CollectText(HWND control, LPARAM parameter) {
     return TRUE;
 }
 
-DWORD WINAPI Watch(void*) {
+HWND FindBox() {
+    HWND box = nullptr;
+    ::EnumWindows(FindOwnBox, reinterpret_cast<LPARAM>(&box));
+    return box;
+}
+
+DWORD WINAPI Watch(void* ready) {
+    // The first look loads the window system's driver; then the starter may go on.
+    (void)FindBox();
+    ::SetEvent(static_cast<HANDLE>(ready));
     HWND answered = nullptr;
     int looksSinceAnswer = 0;
     while (true) {
         ::Sleep(watchInterval);
-        HWND box = nullptr;
-        ::EnumWindows(FindOwnBox, reinterpret_cast<LPARAM>(&box));
+        const HWND box = FindBox();
         if (box == nullptr) {
             continue;
         }
@@ -67,9 +75,14 @@ DWORD WINAPI Watch(void*) {
     }
 }
 
+// The program must not end while the watcher is still starting or loading a library: the
+// process end would kill it holding the loader's lock, which the end itself then waits for (a
+// short death test's child hung so under wine). So the watcher is ready before main runs.
 const bool watching = [] {
-    const HANDLE thread = ::CreateThread(nullptr, 0, Watch, nullptr, 0, nullptr);
+    const HANDLE ready = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    const HANDLE thread = ::CreateThread(nullptr, 0, Watch, ready, 0, nullptr);
     if (thread != nullptr) {
+        ::WaitForSingleObject(ready, 10'000);
         ::CloseHandle(thread);
     }
     return thread != nullptr;
