@@ -194,6 +194,12 @@ void ReleaseCommandState() {
     }
 }
 
+void ClaimCommandLockForEnd() {
+    if (!commandState.lock.HeldByCurrentThread()) {
+        commandState.lock.Enter();
+    }
+}
+
 CommandSession::CommandSession() {
     commandState.lock.Enter();
 }

@@ -62,6 +62,10 @@ std::int32_t WaitForSrb(aspi::SRB_ExecSCSICmd* block, void* event);
 [[nodiscard]] bool CreateCommandState();
 // Awaits a command still in flight, then releases the event and the buffer.
 void ReleaseCommandState();
+// For the program's end, which may come from any thread: waits until no other thread is in a
+// command session and keeps every other thread out of one from then on, so that nothing is
+// released under a command. Does not wait when the calling thread holds the lock itself.
+void ClaimCommandLockForEnd();
 
 // --- Commands ---
 

@@ -3,6 +3,7 @@
 #include <optional>
 
 #include "drive/aspi32.h"
+#include "drive/aspi_proc.h"
 #include "drive/native_scsi.h"
 #include "runtime/halt.h"
 
@@ -29,6 +30,7 @@ void LoadManager(ManagerLibrary& library, const char* file, const aspi::ManagerN
 
 void TerminateDriveLayer() {
     runtime::InstallTermination(layer.previousTermination);
+    ClaimCommandLockForEnd();
     StopDriveLayer();
 }
 

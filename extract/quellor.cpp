@@ -41,8 +41,14 @@ void WriteLine(std::string_view text) {
     runtime::WriteLn();
 }
 
+// A fatal error can end the program while the writer still runs, waiting on an event or
+// writing from a slot: then the areas and events stay as they are (closing an event under its
+// waiter blocks for ever) and go with the process.
 void ReleaseResources() {
     runtime::InstallTermination(state.previousTermination);
+    if (state.slotPool.WriterRunning()) {
+        return;
+    }
     if (state.audioArea != nullptr) {
         runtime::Deallocate(state.audioArea, audioAreaBytes);
     }

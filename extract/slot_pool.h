@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -47,6 +48,11 @@ public:
     // Closes the events that were created, in the order free, filled, writer done.
     void CloseEvents();
 
+    // From just before the writer starts until the driver has seen writerDoneEvent: while this
+    // holds, the writer may be waiting on the events or holding a slot's memory.
+    void MarkWriterRunning(bool running) { writerRunning_.store(running); }
+    [[nodiscard]] bool WriterRunning() const { return writerRunning_.load(); }
+
     SlotQueue freeQueue;
     SlotQueue filledQueue;
     std::optional<runtime::Event> slotFreeEvent;
@@ -56,6 +62,7 @@ public:
 private:
     runtime::CriticalSection queueLock;
     std::array<BufferSlot, SlotCount> slots;
+    std::atomic<bool> writerRunning_{false};
 };
 
 }  // namespace extract

@@ -1,6 +1,7 @@
 #include "runtime/console.h"
 
 #include <array>
+#include <atomic>
 #include <cstring>
 
 #include "runtime/format.h"
@@ -11,7 +12,9 @@ namespace runtime {
 namespace {
 
 // Straight through to a terminal, so a progress line without a line end shows at once;
-// collected in a small buffer when redirected.
+// collected in a small buffer when redirected. The buffer has a flag of its own rather than a
+// lock: a fatal error on another thread flushes it, and a fault handler may run on a thread that
+// is half-way through a write.
 class ConsoleChannel {
 public:
     void Bind(platform::ConsoleKind kind) {
@@ -20,6 +23,43 @@ public:
     }
 
     void Write(std::string_view bytes) {
+        Claim();
+        WriteClaimed(bytes);
+        Release();
+    }
+
+    void Flush() {
+        Claim();
+        FlushClaimed();
+        Release();
+    }
+
+    // Bounded: a channel that stays claimed belongs to the faulting thread itself, and what its
+    // buffer holds up to `used_` is complete.
+    void FlushAtFault() {
+        constexpr int attempts = 10'000;
+        bool claimed = false;
+        for (int i = 0; i < attempts && !claimed; ++i) {
+            claimed = !busy_.exchange(true, std::memory_order_acquire);
+            if (!claimed) {
+                platform::YieldToOtherThreads();
+            }
+        }
+        FlushClaimed();
+        if (claimed) {
+            Release();
+        }
+    }
+
+private:
+    void Claim() {
+        while (busy_.exchange(true, std::memory_order_acquire)) {
+            platform::YieldToOtherThreads();
+        }
+    }
+    void Release() { busy_.store(false, std::memory_order_release); }
+
+    void WriteClaimed(std::string_view bytes) {
         switch (kind_) {
             case platform::ConsoleKind::none:
                 return;
@@ -32,17 +72,16 @@ public:
         }
     }
 
-    void Flush() {
+    void FlushClaimed() {
         if (used_ > 0) {
             platform::WriteConsole({buffer_.data(), used_});
             used_ = 0;
         }
     }
 
-private:
     void Buffer(std::string_view bytes) {
         if (used_ + bytes.size() > buffer_.size()) {
-            Flush();
+            FlushClaimed();
         }
         if (bytes.size() >= buffer_.size()) {
             platform::WriteConsole(bytes);
@@ -55,6 +94,7 @@ private:
     platform::ConsoleKind kind_ = platform::ConsoleKind::characterDevice;
     std::array<char, 1024> buffer_{};
     std::size_t used_ = 0;
+    std::atomic<bool> busy_{false};
 };
 
 ConsoleChannel console;
@@ -87,6 +127,10 @@ void WriteFixed(double value, std::int32_t places, std::int32_t width) {
 
 void FlushConsole() {
     console.Flush();
+}
+
+void FlushConsoleAtFault() {
+    console.FlushAtFault();
 }
 
 }  // namespace runtime

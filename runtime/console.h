@@ -1,4 +1,5 @@
-// Console output of both programs. Only the main thread writes to the console.
+// Console output of both programs. Only the main thread writes to the console; a fatal error
+// on another thread may flush it.
 #pragma once
 
 #include <cstdint>
@@ -16,5 +17,8 @@ void WriteInt(std::int32_t value, std::int32_t width);
 void WriteFixed(double value, std::int32_t places, std::int32_t width);
 // Pushes buffered output (redirected console) to the OS; Halt does this too.
 void FlushConsole();
+// The same from a processor fault's handler, which may have interrupted a console write on
+// its own thread: waits only briefly for the channel, then writes what it holds.
+void FlushConsoleAtFault();
 
 }  // namespace runtime

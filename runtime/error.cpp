@@ -2,6 +2,7 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
 
 #include "runtime/console.h"
 #include "runtime/format.h"
@@ -11,9 +12,26 @@
 namespace runtime {
 namespace {
 
-// A check that fails while the report is already under way (in a termination procedure,
-// say) must not recurse.
-std::atomic<bool> reporting{false};
+// The thread whose failed check is being reported; 0 while none is.
+std::atomic<std::uint64_t> reportingThread{0};
+
+// The chain gets this long after the report; the process ends then at the latest, even when a
+// termination procedure waits on a thread that can no longer answer.
+constexpr std::chrono::milliseconds chainDeadline{500};
+
+// The first failed check is reported; a second one on the same thread (in a termination
+// procedure, say) ends the process at once, one on another thread waits for that end.
+void ClaimTheReport() {
+    const std::uint64_t self = platform::CurrentThreadId();
+    std::uint64_t none = 0;
+    if (reportingThread.compare_exchange_strong(none, self)) {
+        return;
+    }
+    if (none == self) {
+        platform::ExitProcess(runtimeErrorExitCode);
+    }
+    platform::WaitForProcessEnd();
+}
 
 class ReportText {
 public:
@@ -42,9 +60,7 @@ std::string_view ModuleName(std::string_view fileName) {
 }
 
 void RuntimeError(std::string_view name, std::source_location where) {
-    if (reporting.exchange(true)) {
-        platform::ExitProcess(runtimeErrorExitCode);
-    }
+    ClaimTheReport();
     FlushConsole();
     ReportText report;
     report.Append("at ");
@@ -54,6 +70,7 @@ void RuntimeError(std::string_view name, std::source_location where) {
     report.Append(" -> ");
     report.Append(name);
     platform::ShowErrorReport(report.View());
+    platform::ArmExitDeadline(chainDeadline, runtimeErrorExitCode);
     Halt(runtimeErrorExitCode);
 }
 

@@ -33,6 +33,8 @@ void CreateOutputFile(std::string_view name, FileChannel& file);
 void WriteBlock(FileChannel& file, std::span<const std::byte> data);
 // Next write goes to byte `position` from the start of the file.
 void SetFilePosition(FileChannel& file, std::int64_t position);
+// Cuts a disk file to `length` bytes (or extends it with zeros); the position is kept.
+void SetFileLength(FileChannel& file, std::int64_t length);
 void CloseFile(FileChannel& file);
 
 // A short description of an OS error number from a channel's result, for messages.

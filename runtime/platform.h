@@ -37,6 +37,13 @@ void CommandTail(std::span<char> buffer);
 
 [[noreturn]] void ExitProcess(std::int32_t exitCode);
 
+// Ends the process with `exitCode` once `delay` has passed, whatever its threads are doing
+// then: the backstop that keeps a fatal error's ending from hanging.
+void ArmExitDeadline(std::chrono::milliseconds delay, std::int32_t exitCode);
+
+// Blocks the calling thread until the process ends.
+[[noreturn]] void WaitForProcessEnd();
+
 }  // namespace runtime::platform
 
 namespace runtime::platform {
@@ -54,6 +61,8 @@ struct OsThread {
 // Portable: what every started thread runs (implemented in thread.cpp).
 void RunStartedThread(void* record);
 void YieldToOtherThreads();
+// Never 0, unique among the process's live threads.
+[[nodiscard]] std::uint64_t CurrentThreadId();
 [[nodiscard]] bool IsCurrentThread(const OsThread& thread);
 // Waits for a joinable thread; on `ended` its OS resources are released.
 [[nodiscard]] WaitStatus JoinOsThread(OsThread& thread, std::chrono::milliseconds timeout);

@@ -1,7 +1,9 @@
 // Locks and events of the two programs' threads.
 #pragma once
 
+#include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <memory>
 
 namespace runtime {
@@ -15,11 +17,14 @@ public:
 
     void Enter();
     void Leave();
+    // Lets a fatal error's ending tell its own lock from one another thread holds.
+    [[nodiscard]] bool HeldByCurrentThread() const;
 
     struct Impl;
 
 private:
     std::unique_ptr<Impl> impl_;
+    std::atomic<std::uint64_t> owner_{0};  // 0 while free
 };
 
 class ScopedLock {

@@ -72,6 +72,15 @@ void SetFilePosition(FileChannel& file, std::int64_t position) {
     file.result = ::lseek(Descriptor(file), static_cast<off_t>(position), SEEK_SET) < 0 ? errno : 0;
 }
 
+void SetFileLength(FileChannel& file, std::int64_t length) {
+    file.bytesMoved = 0;
+    int outcome = 0;
+    while ((outcome = ::ftruncate(Descriptor(file), static_cast<off_t>(length))) < 0 &&
+           errno == EINTR) {
+    }
+    file.result = outcome < 0 ? errno : 0;
+}
+
 void CloseFile(FileChannel& file) {
     file.bytesMoved = 0;
     // Linux releases the descriptor even when close reports an error (a late write-back

@@ -1,16 +1,20 @@
 // POSIX backend: process start-up, console channel, fault report, clock and exit.
 #include <fcntl.h>
+#include <pthread.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <span>
 
 #include "runtime/command_line.h"
+#include "runtime/console.h"
 #include "runtime/platform.h"
 #include "runtime/runtime.h"
 
@@ -69,8 +73,12 @@ std::string_view FaultName(int signal, int code) {
 }
 
 // The report of a processor fault names the faulting address, as no source line is known.
-// Termination procedures are not run: after a fault, the process state cannot be trusted.
+// Console output collected so far is written first, so a redirected console keeps it. The
+// termination procedures are not run: they take locks, free heap blocks and wait for other
+// threads, none of which is safe in a signal handler that may have interrupted the very lock
+// or heap the fault left half-changed; the OS reclaims everything they would release.
 void OnFault(int signal, siginfo_t* info, void*) {
+    FlushConsoleAtFault();
     std::array<char, 2 * sizeof(std::uintptr_t)> hex{};
     auto address = reinterpret_cast<std::uintptr_t>(info->si_addr);
     for (std::size_t i = hex.size(); i-- > 0; address >>= 4) {
@@ -154,6 +162,40 @@ std::int32_t LocalMillisecondsSinceMidnight() {
 
 void ExitProcess(std::int32_t exitCode) {
     std::_Exit(exitCode);
+}
+
+namespace {
+
+std::atomic<std::int32_t> deadlineExitCode{0};
+
+void OnExitDeadline(int) {
+    ::_exit(deadlineExitCode.load());
+}
+
+}  // namespace
+
+void ArmExitDeadline(std::chrono::milliseconds delay, std::int32_t exitCode) {
+    deadlineExitCode.store(exitCode);
+    struct sigaction action {};
+    action.sa_handler = OnExitDeadline;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGALRM, &action, nullptr);
+    // Whichever thread the signal reaches ends the process; none may block it.
+    sigset_t alarmOnly;
+    sigemptyset(&alarmOnly);
+    sigaddset(&alarmOnly, SIGALRM);
+    ::pthread_sigmask(SIG_UNBLOCK, &alarmOnly, nullptr);
+    itimerval timer{};
+    const auto micros = std::chrono::duration_cast<std::chrono::microseconds>(delay).count();
+    timer.it_value.tv_sec = static_cast<time_t>(micros / 1'000'000);
+    timer.it_value.tv_usec = static_cast<suseconds_t>(micros % 1'000'000);
+    ::setitimer(ITIMER_REAL, &timer, nullptr);
+}
+
+void WaitForProcessEnd() {
+    for (;;) {
+        ::pause();
+    }
 }
 
 }  // namespace runtime::platform

@@ -2,6 +2,7 @@
 #include <condition_variable>
 #include <mutex>
 
+#include "runtime/platform.h"
 #include "runtime/sync.h"
 
 namespace runtime {
@@ -14,8 +15,13 @@ CriticalSection::CriticalSection() : impl_(std::make_unique<Impl>()) {}
 CriticalSection::~CriticalSection() = default;
 void CriticalSection::Enter() {
     impl_->mutex.lock();
+    owner_.store(platform::CurrentThreadId(), std::memory_order_relaxed);
+}
+bool CriticalSection::HeldByCurrentThread() const {
+    return owner_.load(std::memory_order_relaxed) == platform::CurrentThreadId();
 }
 void CriticalSection::Leave() {
+    owner_.store(0, std::memory_order_relaxed);
     impl_->mutex.unlock();
 }
 

@@ -44,6 +44,10 @@ void YieldToOtherThreads() {
     sched_yield();
 }
 
+std::uint64_t CurrentThreadId() {
+    return static_cast<std::uint64_t>(pthread_self());
+}
+
 bool IsCurrentThread(const OsThread& thread) {
     return pthread_equal(Handle(thread), pthread_self()) != 0;
 }

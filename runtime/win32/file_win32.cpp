@@ -81,6 +81,20 @@ void SetFilePosition(FileChannel& file, std::int64_t position) {
     file.result = low == INVALID_SET_FILE_POINTER ? LastError() : 0;
 }
 
+void SetFileLength(FileChannel& file, std::int64_t length) {
+    file.bytesMoved = 0;
+    LARGE_INTEGER here{};
+    LARGE_INTEGER end{};
+    end.QuadPart = length;
+    if (!::SetFilePointerEx(Handle(file), LARGE_INTEGER{}, &here, FILE_CURRENT) ||
+        !::SetFilePointerEx(Handle(file), end, nullptr, FILE_BEGIN) ||
+        !::SetEndOfFile(Handle(file))) {
+        file.result = LastError();
+        return;
+    }
+    file.result = ::SetFilePointerEx(Handle(file), here, nullptr, FILE_BEGIN) ? 0 : LastError();
+}
+
 void CloseFile(FileChannel& file) {
     file.bytesMoved = 0;
     file.result = ::CloseHandle(Handle(file)) ? 0 : LastError();

@@ -10,6 +10,7 @@
 #include <span>
 
 #include "runtime/command_line.h"
+#include "runtime/console.h"
 #include "runtime/platform.h"
 #include "runtime/runtime.h"
 
@@ -96,9 +97,13 @@ std::string_view FaultName(DWORD code) {
     }
 }
 
-// A processor fault names the faulting address, as no source line is known. Termination
-// procedures are not run: after a fault, the process state cannot be trusted.
+// A processor fault names the faulting address, as no source line is known. Console output
+// collected so far is written first, so a redirected console keeps it. The termination
+// procedures are not run: the fault may have struck inside a lock or a heap block that they
+// would take or free, and a fault inside them would hide this report; the OS reclaims all they
+// would release.
 LONG WINAPI OnUnhandledException(EXCEPTION_POINTERS* pointers) {
+    FlushConsoleAtFault();
     const EXCEPTION_RECORD& record = *pointers->ExceptionRecord;
     ReportText<128> text;
     text.Append("at ");
@@ -173,6 +178,39 @@ std::int32_t LocalMillisecondsSinceMidnight() {
 
 void ExitProcess(std::int32_t exitCode) {
     ::ExitProcess(static_cast<UINT>(exitCode));
+}
+
+namespace {
+
+struct ExitDeadline {
+    DWORD milliseconds = 0;
+    UINT exitCode = 0;
+};
+ExitDeadline exitDeadline;
+
+// TerminateProcess, not ExitProcess: the library detach that ExitProcess runs is one of the
+// things that can hang.
+DWORD WINAPI EndAtDeadline(void*) {
+    ::Sleep(exitDeadline.milliseconds);
+    ::TerminateProcess(::GetCurrentProcess(), exitDeadline.exitCode);
+    return 0;
+}
+
+}  // namespace
+
+void ArmExitDeadline(std::chrono::milliseconds delay, std::int32_t exitCode) {
+    exitDeadline.milliseconds = static_cast<DWORD>(delay.count());
+    exitDeadline.exitCode = static_cast<UINT>(exitCode);
+    const HANDLE thread = ::CreateThread(nullptr, 0, EndAtDeadline, nullptr, 0, nullptr);
+    if (thread != nullptr) {
+        ::CloseHandle(thread);
+    }
+}
+
+void WaitForProcessEnd() {
+    for (;;) {
+        ::Sleep(INFINITE);
+    }
 }
 
 }  // namespace runtime::platform

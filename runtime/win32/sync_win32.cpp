@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "runtime/error.h"
+#include "runtime/platform.h"
 #include "runtime/sync.h"
 
 namespace runtime {
@@ -20,8 +21,13 @@ CriticalSection::~CriticalSection() {
 }
 void CriticalSection::Enter() {
     ::EnterCriticalSection(&impl_->section);
+    owner_.store(platform::CurrentThreadId(), std::memory_order_relaxed);
+}
+bool CriticalSection::HeldByCurrentThread() const {
+    return owner_.load(std::memory_order_relaxed) == platform::CurrentThreadId();
 }
 void CriticalSection::Leave() {
+    owner_.store(0, std::memory_order_relaxed);
     ::LeaveCriticalSection(&impl_->section);
 }
 

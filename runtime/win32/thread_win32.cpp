@@ -43,6 +43,10 @@ void YieldToOtherThreads() {
     ::SwitchToThread();
 }
 
+std::uint64_t CurrentThreadId() {
+    return ::GetCurrentThreadId();
+}
+
 bool IsCurrentThread(const OsThread& thread) {
     return thread.id == ::GetCurrentThreadId();
 }

@@ -9,6 +9,10 @@
 //   SIMDRIVE_ASPI_LOG        a file to which each support query appends the entry it came by
 //   SIMDRIVE_ASPI_COMMANDS   a file to which each execute request appends its CDB (and the
 //                            data of a data-out request) in hex, one line each
+//   SIMDRIVE_ASPI_FAULT_AT   a sector: a read (READ CD, 0xD8 or READ(10)) that starts there or
+//                            later makes this library fault in the caller's thread, an access
+//                            violation as a broken manager would cause
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -63,6 +67,31 @@ void LogEntry(const char* entry) {
     }
 }
 
+std::int64_t FaultSectorFromEnvironment() {
+    const char* text = std::getenv("SIMDRIVE_ASPI_FAULT_AT");
+    return text != nullptr && *text != '\0' ? std::strtoll(text, nullptr, 10) : -1;
+}
+
+void FaultIfAsked(const void* requestBlock) {
+    static const std::int64_t faultAt = FaultSectorFromEnvironment();
+    const auto* block = static_cast<const aspi::SRB_ExecSCSICmd*>(requestBlock);
+    if (faultAt < 0 || block == nullptr || block->SRB_Cmd != aspi::commandExecute) {
+        return;
+    }
+    const std::uint8_t operation = block->CDBByte[0];
+    if (operation != 0xBE && operation != 0xD8 && operation != 0x28) {
+        return;
+    }
+    const std::int64_t lba = std::int64_t{block->CDBByte[2]} << 24 | block->CDBByte[3] << 16 |
+                             block->CDBByte[4] << 8 | block->CDBByte[5];
+    if (lba >= faultAt) {
+        // An address no process maps: a store there is an access violation, on every platform.
+        // Read from a volatile, so the compiler cannot see the address it is.
+        const volatile std::uintptr_t unmapped = 16;
+        *reinterpret_cast<volatile int*>(unmapped) = 1;
+    }
+}
+
 // Made on first use; where the platform allows, its destructor, run when the library is
 // unloaded, stops its thread.
 standin::ManagerServer& Server() {
@@ -93,6 +122,7 @@ STANDIN_EXPORT std::uint32_t GetASPI32SupportInfo() {
 }
 
 STANDIN_EXPORT std::uint32_t SendASPI32Command(void* requestBlock) {
+    FaultIfAsked(requestBlock);
     return Server().Send(requestBlock);
 }
 
@@ -103,5 +133,6 @@ STANDIN_EXPORT std::uint32_t GetASAPI32SupportInfo() {
 
 // This manager's send answers one less than the status.
 STANDIN_EXPORT std::uint32_t SendASAPI32Command(void* requestBlock) {
+    FaultIfAsked(requestBlock);
     return Server().Send(requestBlock) - 1;
 }
