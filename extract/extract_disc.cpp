@@ -134,6 +134,25 @@ std::int64_t ReadAllChunks(SlotPool& pool, drive::DriveRecord& drive, std::int32
     return dataSize + lastCount * static_cast<std::int64_t>(audioBytesPerSector);
 }
 
+// After a failed write both files are cut to the sectors they both hold in full, so that
+// whatever reads them finds 2,352 audio bytes and 294 C2 bytes for every sector the header
+// declares. Returns the audio bytes kept.
+std::int64_t CutToWholeSectors() {
+    const std::int64_t sectors =
+        std::min(shared.audioBytesWritten / static_cast<std::int64_t>(audioBytesPerSector),
+                 shared.c2BytesWritten / static_cast<std::int64_t>(c2BytesPerSector));
+    const std::int64_t audioBytes = sectors * static_cast<std::int64_t>(audioBytesPerSector);
+    if (shared.wavFile.isDisk) {
+        runtime::SetFileLength(shared.wavFile,
+                               static_cast<std::int64_t>(wav::headerSize) + audioBytes);
+    }
+    if (shared.c2File.isDisk) {
+        runtime::SetFileLength(shared.c2File,
+                               sectors * static_cast<std::int64_t>(c2BytesPerSector));
+    }
+    return audioBytes;
+}
+
 void ReportReadFailures(const ReadFailures& failures) {
     if (failures.sectors == 0) {
         return;
@@ -178,7 +197,7 @@ ExtractOutcome ExtractDisc(std::int32_t firstSector, std::int32_t endSector,
     if (!CreateOutputFiles(names)) {
         CloseOutputFiles();
         WriteLine("Cannot create file!");
-        return ExtractOutcome::done;
+        return ExtractOutcome::outputFailed;
     }
     wav::StoreWavHeader(shared.wavFile, 0);
     if (shared.wavFile.result != 0) {
@@ -189,8 +208,10 @@ ExtractOutcome ExtractDisc(std::int32_t firstSector, std::int32_t endSector,
     }
     shared.pool = &pool;
     runtime::Thread* writer = nullptr;
+    pool.MarkWriterRunning(true);
     if (!runtime::StartThread(writer, WriterThread, reinterpret_cast<std::intptr_t>(&shared),
                               writerStackSize, true)) {
+        pool.MarkWriterRunning(false);
         CloseOutputFiles();
         WriteLine("Cannot start the writer thread!");
         return ExtractOutcome::outputFailed;
@@ -200,9 +221,10 @@ ExtractOutcome ExtractDisc(std::int32_t firstSector, std::int32_t endSector,
     const std::int64_t dataRead = ReadAllChunks(pool, drive, firstSector, endSector, failures);
     SendEndMarker(pool);
     pool.writerDoneEvent->Wait();
+    pool.MarkWriterRunning(false);
 
     const bool writeFailed = WriteFailed();  // the writer is done: nothing changes it now
-    wav::StoreWavHeader(shared.wavFile, writeFailed ? shared.audioBytesWritten : dataRead);
+    wav::StoreWavHeader(shared.wavFile, writeFailed ? CutToWholeSectors() : dataRead);
     if (!writeFailed && shared.wavFile.result != 0) {
         shared.RecordFailure(FailedFile::wav, shared.wavFile.result);
     }

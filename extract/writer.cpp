@@ -34,6 +34,7 @@ void WriteSlot(WriterShared& shared, const BufferSlot& slot) {
         return;
     }
     runtime::WriteBlock(shared.c2File, GatherC2(slot));
+    shared.c2BytesWritten += shared.c2File.bytesMoved;
     if (shared.c2File.result != 0) {
         shared.RecordFailure(FailedFile::c2, shared.c2File.result);
     }

@@ -20,7 +20,8 @@ struct WriterShared {
     // The first failed write stops all further writing; the driver sees it at its next chunk.
     std::atomic<FailedFile> failedFile{FailedFile::none};
     std::int32_t failedError = 0;        // written before failedFile is published
-    std::int64_t audioBytesWritten = 0;  // read by the driver after writerDoneEvent
+    std::int64_t audioBytesWritten = 0;  // these two: read by the driver after writerDoneEvent
+    std::int64_t c2BytesWritten = 0;
 
     [[nodiscard]] bool Failed() const { return failedFile.load() != FailedFile::none; }
     void RecordFailure(FailedFile file, std::int32_t error) {

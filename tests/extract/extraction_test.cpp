@@ -5,9 +5,12 @@
 #include <sys/stat.h>
 
 #include <array>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -38,7 +41,8 @@ std::string Drive(
 
 class Extraction : public testing::Test {
 protected:
-    RunResult Run(const std::string& description, const std::string& argument = "0") {
+    RunResult Run(const std::string& description, const std::string& argument = "0",
+                  const std::map<std::string, std::string>& environment = {}) {
         description_ = description;
         std::ofstream(dir_ / "drives.drive") << description;
         testing_support::RunOptions options;
@@ -51,6 +55,7 @@ protected:
         if (logCommands_) {
             options.environment["SIMDRIVE_ASPI_COMMANDS"] = (dir_ / "commands.log").string();
         }
+        options.environment.insert(environment.begin(), environment.end());
         return testing_support::RunProgram(testing_support::BuiltProgram("Quellor"), {argument},
                                            options);
     }
@@ -185,6 +190,17 @@ TEST_F(Extraction, ALongDiscShowsOneHundredPercentBeforeItsLastChunk) {
     ASSERT_GE(run.out.size(), ending.size());
     EXPECT_EQ(run.out.substr(run.out.size() - ending.size()), ending);
     EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\r'), 60'000 / 24 - 1);
+}
+
+TEST_F(Extraction, ADiscOfNinetyNineTracksIsReadToItsLeadOut) {
+    std::string starts;
+    for (int track = 0; track < 99; ++track) {
+        starts += ' ';
+        starts += std::to_string(track * 3);
+    }
+    const auto run = Run(Drive(330, "tracks =" + starts + "\n"));
+    EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
+    ExpectFilesHoldTheDrivesDelivery("SIMTESTDRIVE", 330);
 }
 
 TEST_F(Extraction, ExistingFilesAreReplaced) {
@@ -357,7 +373,7 @@ TEST_F(Extraction, AFileThatCannotBeCreatedIsReported) {
     std::filesystem::create_directory(dir_ / "SIMTESTDRIVE.c2");  // a folder stands in the way
     const auto run = Run(Drive(30, ""));
     EXPECT_EQ(run.out, banner + "Cannot create file!\n\n");
-    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.exitCode, 1);
 }
 
 TEST_F(Extraction, AFullDiskStopsTheRunWithExitCodeOne) {
@@ -368,10 +384,64 @@ TEST_F(Extraction, AFullDiskStopsTheRunWithExitCodeOne) {
                            "files end where writing stopped.\n"),
               std::string::npos)
         << run.out;
-    // The header states what the audio file really holds.
-    const auto wavBytes = ReadFileBytes(dir_ / "SIMTESTDRIVE.wav");
-    ExpectHeaderDataSize("SIMTESTDRIVE.wav", wavBytes.size() - 44);
-    EXPECT_LT(wavBytes.size(), 44 + 500 * sectorBytes);
+    // No C2 byte could be stored, so the audio file keeps no sector either.
+    EXPECT_EQ(ReadFileBytes(dir_ / "SIMTESTDRIVE.wav").size(), 44u);
+    ExpectHeaderDataSize("SIMTESTDRIVE.wav", 0);
+}
+
+// A file system that fills up part-way: both files end on the same whole sector, and the
+// header says how many the audio file holds.
+TEST_F(Extraction, AFileSystemThatFillsUpLeavesWholeSectorsInBothFiles) {
+    const std::filesystem::path mount = dir_ / "small";
+    std::filesystem::create_directory(mount);
+    const std::string mountCommand =
+        "mount -t tmpfs -o size=384k marrowby-small " + mount.string() + " 2>/dev/null";
+    if (std::system(mountCommand.c_str()) != 0) {
+        GTEST_SKIP() << "a small tmpfs cannot be mounted here (needs root and mount rights)";
+    }
+    struct Unmount {
+        std::string command;
+        ~Unmount() { (void)std::system(command.c_str()); }
+    } unmount{"umount -l " + mount.string()};
+    std::ofstream(dir_ / "drives.drive") << Drive(500, "");
+    testing_support::RunOptions options;
+    options.workingDirectory = mount;
+    options.environment["LD_LIBRARY_PATH"] = std::string(MARROWBY_STANDIN_DIR) + "/both";
+    options.environment["SIMDRIVE_DESCRIPTION"] = (dir_ / "drives.drive").string();
+    options.environment["SIMDRIVE_ASPI_COMPLETION"] = "early";
+    description_ = Drive(500, "");
+    const auto run =
+        testing_support::RunProgram(testing_support::BuiltProgram("Quellor"), {"0"}, options);
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_NE(run.out.find("\nCannot write file SIMTESTDRIVE."), std::string::npos) << run.out;
+
+    const auto wavSize = std::filesystem::file_size(mount / "SIMTESTDRIVE.wav");
+    const auto c2Size = std::filesystem::file_size(mount / "SIMTESTDRIVE.c2");
+    ASSERT_EQ(c2Size % c2Bytes, 0u);
+    const std::size_t sectors = c2Size / c2Bytes;
+    EXPECT_GT(sectors, 0u);
+    EXPECT_LT(sectors, 500u);
+    EXPECT_EQ(wavSize, 44 + sectors * sectorBytes);
+    for (const char* name : {"SIMTESTDRIVE.wav", "SIMTESTDRIVE.c2"}) {
+        std::filesystem::copy_file(mount / name, dir_ / name);
+    }
+    ExpectFilesHoldTheDrivesDelivery("SIMTESTDRIVE", static_cast<std::int64_t>(sectors));
+}
+
+// The manager faults in the read of sector 1,200 of 3,000; the console, redirected to a file
+// here, keeps everything shown up to then.
+TEST_F(Extraction, AFaultMidwayKeepsTheConsoleOutputShownBeforeIt) {
+    const auto run = Run(Drive(3000, ""), "0", {{"SIMDRIVE_ASPI_FAULT_AT", "1200"}});
+    EXPECT_EQ(run.exitCode, 255);
+    EXPECT_NE(run.err.find("Unhandled exception\nat "), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find(" -> ACCESS_VIOLATION\n"), std::string::npos) << run.err;
+    std::string progress;
+    for (int chunk = 1; chunk <= 1200 / 24; ++chunk) {
+        std::array<char, 16> text{};
+        std::snprintf(text.data(), text.size(), "\r%5.1f%% Done", chunk * 24 * 100.0 / 3000);
+        progress += text.data();
+    }
+    EXPECT_EQ(run.out, banner + progress);
 }
 
 // A chunk that fails is read again sector by sector: only the sectors that fail on their own
