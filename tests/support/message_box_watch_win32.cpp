@@ -44,40 +44,78 @@ HWND FindBox() {
     return box;
 }
 
+// The process end kills every other thread, then runs the libraries' detach code, and the
+// window system's detach takes its own lock. A watcher killed half-way through a window call,
+// holding that lock, left the ending process waiting for it for ever (a death test's child under
+// wine, now and then). The end takes the loader's lock before it kills any thread, so the
+// watcher holds that lock through each look: it is only ever killed while it sleeps.
+class LoaderLock {
+public:
+    LoaderLock() {
+        if (lock_ != nullptr) {
+            lock_(0, nullptr, &cookie_);
+        }
+    }
+    ~LoaderLock() {
+        if (unlock_ != nullptr) {
+            unlock_(0, cookie_);
+        }
+    }
+    LoaderLock(const LoaderLock&) = delete;
+    LoaderLock& operator=(const LoaderLock&) = delete;
+
+private:
+    using LockProc = LONG(NTAPI*)(ULONG, ULONG*, ULONG_PTR*);
+    using UnlockProc = LONG(NTAPI*)(ULONG, ULONG_PTR);
+    static inline const HMODULE ntdll_ = ::GetModuleHandleA("ntdll.dll");
+    static inline const auto lock_ = reinterpret_cast<LockProc>(
+        reinterpret_cast<void (*)()>(::GetProcAddress(ntdll_, "LdrLockLoaderLock")));
+    static inline const auto unlock_ = reinterpret_cast<UnlockProc>(
+        reinterpret_cast<void (*)()>(::GetProcAddress(ntdll_, "LdrUnlockLoaderLock")));
+    ULONG_PTR cookie_ = 0;
+};
+
+// Looks for a box of this process; reports and presses it. Returns the box it saw.
+HWND LookOnce(HWND answered, int& looksSinceAnswer) {
+    const LoaderLock held;
+    const HWND box = FindBox();
+    if (box == nullptr) {
+        return answered;
+    }
+    // A press that came before the box could take it is pressed again.
+    if (box == answered) {
+        if (++looksSinceAnswer % 25 == 0) {
+            ::PostMessageA(box, WM_COMMAND, IDOK, 0);
+        }
+        return answered;
+    }
+    looksSinceAnswer = 0;
+    std::string text;
+    ::EnumChildWindows(box, CollectText, reinterpret_cast<LPARAM>(&text));
+    const std::string report = WindowText(box) + "\n" + text + "\n";
+    DWORD written = 0;
+    ::WriteFile(::GetStdHandle(STD_ERROR_HANDLE), report.data(), static_cast<DWORD>(report.size()),
+                &written, nullptr);
+    ::PostMessageA(box, WM_COMMAND, IDOK, 0);
+    return box;
+}
+
 DWORD WINAPI Watch(void* ready) {
     // The first look loads the window system's driver; then the starter may go on.
-    (void)FindBox();
+    {
+        const LoaderLock held;
+        (void)FindBox();
+    }
     ::SetEvent(static_cast<HANDLE>(ready));
     HWND answered = nullptr;
     int looksSinceAnswer = 0;
     while (true) {
         ::Sleep(watchInterval);
-        const HWND box = FindBox();
-        if (box == nullptr) {
-            continue;
-        }
-        // A press that came before the box could take it is pressed again.
-        if (box == answered) {
-            if (++looksSinceAnswer % 25 == 0) {
-                ::PostMessageA(box, WM_COMMAND, IDOK, 0);
-            }
-            continue;
-        }
-        looksSinceAnswer = 0;
-        std::string text;
-        ::EnumChildWindows(box, CollectText, reinterpret_cast<LPARAM>(&text));
-        const std::string report = WindowText(box) + "\n" + text + "\n";
-        DWORD written = 0;
-        ::WriteFile(::GetStdHandle(STD_ERROR_HANDLE), report.data(),
-                    static_cast<DWORD>(report.size()), &written, nullptr);
-        ::PostMessageA(box, WM_COMMAND, IDOK, 0);
-        answered = box;
+        answered = LookOnce(answered, looksSinceAnswer);
     }
 }
 
-// The program must not end while the watcher is still starting or loading a library: the
-// process end would kill it holding the loader's lock, which the end itself then waits for (a
-// short death test's child hung so under wine). So the watcher is ready before main runs.
+// The watcher is ready, its first look done, before main runs.
 const bool watching = [] {
     const HANDLE ready = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
     const HANDLE thread = ::CreateThread(nullptr, 0, Watch, ready, 0, nullptr);
