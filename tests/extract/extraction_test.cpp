@@ -401,7 +401,12 @@ TEST_F(Extraction, AFileSystemThatFillsUpLeavesWholeSectorsInBothFiles) {
     }
     struct Unmount {
         std::string command;
-        ~Unmount() { (void)std::system(command.c_str()); }
+        ~Unmount() {
+            if (std::system(command.c_str()) != 0) {
+                std::fprintf(stderr, "could not unmount the small file system: %s\n",
+                             command.c_str());
+            }
+        }
     } unmount{"umount -l " + mount.string()};
     std::ofstream(dir_ / "drives.drive") << Drive(500, "");
     testing_support::RunOptions options;
