@@ -1,0 +1,310 @@
+// The README's "When things go wrong" against the built programs: every failure it lists is
+// made to happen here, and the program must print the documented message and end with the
+// documented exit code. A row without a case here, or a case without a row, fails too.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/support/program_run.h"
+#include "tests/support/temp_dir.h"
+#include "wav/wav_header.h"
+
+namespace {
+
+using testing_support::BuiltProgram;
+using testing_support::RunOptions;
+using testing_support::RunProgram;
+using testing_support::RunResult;
+using testing_support::TempDir;
+
+struct DocumentedFailure {
+    std::string program;  // the section's heading
+    std::string message;  // "…" stands for any text
+    int exitCode = -1;
+};
+
+std::string Trim(const std::string& text) {
+    const auto first = text.find_first_not_of(" \t");
+    const auto last = text.find_last_not_of(" \t");
+    return first == std::string::npos ? "" : text.substr(first, last - first + 1);
+}
+
+std::vector<std::string> Cells(const std::string& row) {
+    std::vector<std::string> cells;
+    std::stringstream stream(row.substr(1));
+    std::string cell;
+    while (std::getline(stream, cell, '|')) {
+        cells.push_back(Trim(cell));
+    }
+    return cells;
+}
+
+// Table rows of the section, below a "### <program>" heading: | `message` | when | left | code |
+std::vector<DocumentedFailure> ReadDocumentedFailures() {
+    std::ifstream readme(MARROWBY_SOURCE_DIR "/README.md");
+    std::vector<DocumentedFailure> failures;
+    std::string line;
+    bool inSection = false;
+    std::string program;
+    while (std::getline(readme, line)) {
+        if (line.starts_with("## ")) {
+            inSection = line == "## When things go wrong";
+            continue;
+        }
+        if (!inSection) {
+            continue;
+        }
+        if (line.starts_with("### ")) {
+            program = Trim(line.substr(4));
+            continue;
+        }
+        if (!line.starts_with("| `")) {
+            continue;
+        }
+        const std::vector<std::string> cells = Cells(line);
+        if (cells.size() < 4 || cells[0].size() < 2) {
+            continue;
+        }
+        failures.push_back(
+            {program, cells[0].substr(1, cells[0].size() - 2), std::stoi(cells[cells.size() - 1])});
+    }
+    return failures;
+}
+
+// The message as a pattern: "…" matches any text on its line.
+std::regex MessagePattern(const std::string& message) {
+    std::string pattern;
+    const std::string ellipsis = "…";
+    for (std::size_t i = 0; i < message.size();) {
+        if (message.compare(i, ellipsis.size(), ellipsis) == 0) {
+            pattern += "[^\n]*";
+            i += ellipsis.size();
+            continue;
+        }
+        const char c = message[i++];
+        if (std::string("\\^$.|?*+()[]{}").find(c) != std::string::npos) {
+            pattern += '\\';
+        }
+        pattern += c;
+    }
+    return std::regex(pattern);
+}
+
+// --- Making each failure happen ---
+
+std::string Drive(const std::string& extra, std::int64_t sectors = 200) {
+    return "[drive]\nvendor = \"SIM\"\nproduct = \"TEST DRIVE\"\ndisc = pattern " +
+           std::to_string(sectors) + " 11\n" + extra;
+}
+
+RunResult Quellor(const TempDir& dir, const std::string& description,
+                  const std::vector<std::string>& arguments = {"0"},
+                  std::map<std::string, std::string> environment = {}) {
+    std::ofstream(dir / "drives.drive") << description;
+    RunOptions options;
+    options.workingDirectory = dir.Path();
+    options.environment = std::move(environment);
+    options.environment["LD_LIBRARY_PATH"] = std::string(MARROWBY_STANDIN_DIR) + "/both";
+    options.environment["SIMDRIVE_DESCRIPTION"] = (dir / "drives.drive").string();
+    options.environment["SIMDRIVE_ASPI_COMPLETION"] = "early";
+    return RunProgram(BuiltProgram("Quellor"), arguments, options);
+}
+
+RunResult Tamblin(const TempDir& dir) {
+    RunOptions options;
+    options.workingDirectory = dir.Path();
+    return RunProgram(BuiltProgram("Tamblin"), {}, options);
+}
+
+// A processor fault from outside: the signal a bad memory access raises, sent while it runs.
+RunResult FaultedTamblin(const TempDir& dir) {
+    std::filesystem::create_symlink("/dev/null", dir / "Reference.wav");
+    RunOptions options;
+    options.workingDirectory = dir.Path();
+    return RunProgram(
+        "/bin/sh",
+        {"-c", "\"$0\" & sleep 0.5; kill -SEGV $!; wait $!", BuiltProgram("Tamblin").string()},
+        options);
+}
+
+std::vector<unsigned char> Wav(const std::vector<unsigned char>& audio) {
+    const auto header = wav::MakeWavHeader(static_cast<std::uint32_t>(audio.size()));
+    std::vector<unsigned char> bytes(header.size() + audio.size());
+    std::transform(header.begin(), header.end(), bytes.begin(),
+                   [](std::byte b) { return static_cast<unsigned char>(b); });
+    std::copy(audio.begin(), audio.end(),
+              bytes.begin() + static_cast<std::ptrdiff_t>(header.size()));
+    return bytes;
+}
+
+std::vector<unsigned char> Noise(std::size_t sectors, unsigned seed) {
+    std::vector<unsigned char> audio(sectors * 2352);
+    std::uint32_t state = seed;
+    for (unsigned char& byte : audio) {
+        state = state * 1'664'525u + 1'013'904'223u;
+        byte = static_cast<unsigned char>(state >> 24);
+    }
+    return audio;
+}
+
+// A reference, an extraction that matches it and its pointers, unless told otherwise.
+struct ReportFiles {
+    std::vector<unsigned char> reference = Wav(Noise(100, 1));
+    std::vector<unsigned char> drive = Wav(Noise(100, 1));
+    std::vector<unsigned char> c2 = std::vector<unsigned char>(100 * 294);
+    std::string driveName = "Drive.wav";
+    std::string c2Name = "Drive.c2";
+    bool writeC2 = true;
+};
+
+RunResult C2Report(const TempDir& dir, const ReportFiles& files, const std::string& redirect = "") {
+    testing_support::WriteFileBytes(dir / "Reference.wav", files.reference);
+    testing_support::WriteFileBytes(dir / files.driveName, files.drive);
+    if (files.writeC2) {
+        testing_support::WriteFileBytes(dir / files.c2Name, files.c2);
+    }
+    RunOptions options;
+    options.workingDirectory = dir.Path();
+    return RunProgram(
+        "/bin/sh",
+        {"-c", "exec \"$0\" \"$1\" \"$2\" \"$3\"" + redirect, BuiltProgram("c2report").string(),
+         "Reference.wav", files.driveName, files.c2Name},
+        options);
+}
+
+using Case = std::function<RunResult(const TempDir&)>;
+
+const std::map<std::string, Case>& Cases() {
+    static const std::map<std::string, Case> cases{
+        {"Usage : Quellor <Drive number>",
+         [](const TempDir& dir) { return Quellor(dir, Drive(""), {}); }},
+        {"Drive number does not exists!",
+         [](const TempDir& dir) { return Quellor(dir, Drive(""), {"1"}); }},
+        {"No CD found in specified drive!",
+         [](const TempDir& dir) {
+             return Quellor(dir, "[drive]\nvendor = \"SIM\"\nproduct = \"EMPTY\"\n");
+         }},
+        {"No matching C2 mode found!",
+         [](const TempDir& dir) { return Quellor(dir, Drive("read_cd = 0x10\n")); }},
+        {"Cannot create file!",
+         [](const TempDir& dir) {
+             std::filesystem::create_directory(dir / "SIMTESTDRIVE.c2");
+             return Quellor(dir, Drive(""));
+         }},
+        {"Cannot write file …: …! The files end where writing stopped.",
+         [](const TempDir& dir) {
+             std::filesystem::create_symlink("/dev/full", dir / "SIMTESTDRIVE.c2");
+             return Quellor(dir, Drive(""));
+         }},
+        {"Reads failed for … sectors, the first at sector …; they are stored as the drive "
+         "delivered them.",
+         [](const TempDir& dir) { return Quellor(dir, Drive("unreadable = 30\n")); }},
+        {"Unhandled exception",
+         [](const TempDir& dir) {
+             return Quellor(dir, Drive(""), {"0"}, {{"SIMDRIVE_ASPI_FAULT_AT", "100"}});
+         }},
+        {"Tamblin:Unhandled exception", FaultedTamblin},
+        {"Usage : c2report <Reference.wav> <drive>.wav <drive>.c2",
+         [](const TempDir& dir) {
+             RunOptions options;
+             options.workingDirectory = dir.Path();
+             return RunProgram(BuiltProgram("c2report"), {}, options);
+         }},
+        {"Cannot open \"…\".",
+         [](const TempDir& dir) {
+             ReportFiles files;
+             files.writeC2 = false;
+             return C2Report(dir, files);
+         }},
+        {"\"…\" is not a 16-bit stereo 44,100 Hz PCM WAV file.",
+         [](const TempDir& dir) {
+             ReportFiles files;
+             files.drive = std::vector<unsigned char>(100, 'x');
+             return C2Report(dir, files);
+         }},
+        {"\"…\" holds … bytes; … sectors of audio need 294 per sector, ….",
+         [](const TempDir& dir) {
+             ReportFiles files;
+             files.c2.pop_back();
+             return C2Report(dir, files);
+         }},
+        {"No read offset within +/-… samples fits: the extraction does not match the reference (… "
+         "of … windows agree).",
+         [](const TempDir& dir) {
+             ReportFiles files;
+             files.drive = Wav(Noise(100, 2));
+             return C2Report(dir, files);
+         }},
+        {"\"…\" is an input and also where c2report writes \"…\"; it will not overwrite an "
+         "input. Rename the file.",
+         [](const TempDir& dir) {
+             ReportFiles files;
+             files.c2Name = "Drive.report.csv";
+             return C2Report(dir, files);
+         }},
+        {"Cannot write \"…\" or \"…\".",
+         [](const TempDir& dir) {
+             std::filesystem::create_directory(dir / "Drive.report.svg");
+             return C2Report(dir, ReportFiles{});
+         }},
+        {"Cannot write the summary to standard output.",
+         [](const TempDir& dir) { return C2Report(dir, ReportFiles{}, " >/dev/full"); }},
+        {"Tamblin:Cannot create file!",
+         [](const TempDir& dir) {
+             std::filesystem::create_directory(dir / "Reference.wav");
+             return Tamblin(dir);
+         }},
+        {"Cannot write file! Reference.wav is incomplete (system error …).",
+         [](const TempDir& dir) {
+             std::filesystem::create_symlink("/dev/full", dir / "Reference.wav");
+             return Tamblin(dir);
+         }},
+    };
+    return cases;
+}
+
+// Where a message is the same in two programs, the case is keyed by "<program>:<message>".
+const Case* FindCase(const DocumentedFailure& failure) {
+    const auto& cases = Cases();
+    if (auto found = cases.find(failure.program + ":" + failure.message); found != cases.end()) {
+        return &found->second;
+    }
+    if (auto found = cases.find(failure.message); found != cases.end()) {
+        return &found->second;
+    }
+    return nullptr;
+}
+
+TEST(FailuresDocumented, EachDocumentedFailureShowsItsMessageAndExitCode) {
+    const std::vector<DocumentedFailure> failures = ReadDocumentedFailures();
+    std::set<const Case*> used;
+    for (const DocumentedFailure& failure : failures) {
+        SCOPED_TRACE(failure.program + ": " + failure.message);
+        const Case* run = FindCase(failure);
+        ASSERT_NE(run, nullptr) << "no case makes this failure happen";
+        used.insert(run);
+        const TempDir dir;
+        const RunResult result = (*run)(dir);
+        EXPECT_TRUE(std::regex_search(result.out + result.err, MessagePattern(failure.message)))
+            << "standard output:\n"
+            << result.out << "\nstandard error:\n"
+            << result.err;
+        EXPECT_EQ(result.exitCode, failure.exitCode);
+    }
+    // A case whose message is not in the README any more names a failure left undocumented.
+    for (const auto& [message, run] : Cases()) {
+        EXPECT_TRUE(used.contains(&run)) << "not in the README: " << message;
+    }
+}
+
+}  // namespace
