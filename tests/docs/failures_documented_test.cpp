@@ -206,9 +206,30 @@ const std::map<std::string, Case>& Cases() {
              std::filesystem::create_symlink("/dev/full", dir / "SIMTESTDRIVE.c2");
              return Quellor(dir, Drive(""));
          }},
-        {"Reads failed for … sectors, the first at sector …; they are stored as the drive "
-         "delivered them.",
+        {"Reads failed for … sectors, the first at sector …; they are stored as zeros.",
          [](const TempDir& dir) { return Quellor(dir, Drive("unreadable = 30\n")); }},
+        {"The disc's table of contents lists no track!",
+         [](const TempDir& dir) {
+             return Quellor(dir, Drive("toc_reply = 00 0a 01 01 00 10 aa 00 00 00 00 64\n"));
+         }},
+        {"The disc's table of contents puts its first track after its last!",
+         [](const TempDir& dir) {
+             return Quellor(dir, Drive("toc_reply = 00 12 02 01 00 10 02 00 00 00 00 00 00 10 "
+                                       "aa 00 00 00 00 64\n"));
+         }},
+        {"The disc's table of contents has no usable lead-out!",
+         [](const TempDir& dir) {
+             return Quellor(dir, Drive("toc_reply = 00 1a 01 02 00 10 01 00 00 00 00 00 00 10 "
+                                       "02 00 00 00 00 32 00 10 aa 00 00 00 00 00\n"
+                                       "capacity_last_lba = 0xffffffff\n"));
+         }},
+        {"The disc's table of contents leaves no sector to read!",
+         [](const TempDir& dir) {
+             return Quellor(dir, Drive("toc_reply = 00 12 01 01 00 10 01 00 00 00 00 00 00 10 "
+                                       "aa 00 00 00 00 00\n"));
+         }},
+        {"The disc could not be read where the C2 modes are tested!",
+         [](const TempDir& dir) { return Quellor(dir, Drive("unreadable = 0 150\n")); }},
         {"Unhandled exception",
          [](const TempDir& dir) {
              return Quellor(dir, Drive(""), {"0"}, {{"SIMDRIVE_ASPI_FAULT_AT", "100"}});
@@ -252,7 +273,7 @@ const std::map<std::string, Case>& Cases() {
              files.c2Name = "Drive.report.csv";
              return C2Report(dir, files);
          }},
-        {"Cannot write \"…\" or \"…\".",
+        {"Cannot write \"…\".",
          [](const TempDir& dir) {
              std::filesystem::create_directory(dir / "Drive.report.svg");
              return C2Report(dir, ReportFiles{});
