@@ -18,6 +18,7 @@ namespace {
 // does and whatever the vector width: each lane sees the same operations in the same order.
 // Lane values are reinterpreted with the builtin, never with a library template: an out-of-line
 // instantiation would be shared by the forms, whose instructions and calling conventions differ.
+// One specialisation per width: g++ 12 loses a vector_size that depends on a template parameter.
 template <std::int32_t width>
 struct Vector;
 template <>

@@ -209,6 +209,16 @@ TEST_F(NativeLayerTest, TargetStatusesReachTheCaller) {
     EXPECT_EQ(good.senseKey, 0);
 }
 
+// READ CAPACITY(10): 8 bytes in.
+drive::ScsiCommand ReadCapacityCommand() {
+    static constexpr std::array<std::uint8_t, 10> readCapacity{0x25};
+    drive::ScsiCommand command;
+    command.cdb = readCapacity;
+    command.direction = drive::DataDirection::in;
+    command.transferLength = 8;
+    return command;
+}
+
 // A drive that answers GOOD having moved only part of the data: the caller learns how much is
 // missing, and the missing part reads as zeros, not as what the buffer held before.
 TEST_F(NativeLayerTest, AShortTransferIsCountedAndItsMissingBytesReadAsZero) {
@@ -219,11 +229,7 @@ TEST_F(NativeLayerTest, AShortTransferIsCountedAndItsMissingBytesReadAsZero) {
         std::make_unique<simdrive::Drive>(settings, simdrive::MakePatternDisc(300, 1)));
     os_.devices.back().drive = drives_.back().get();
     ASSERT_EQ(Start(), drive::TransportKind::native);
-    const std::array<std::uint8_t, 10> readCapacity{0x25};
-    drive::ScsiCommand command;
-    command.cdb = readCapacity;
-    command.direction = drive::DataDirection::in;
-    command.transferLength = 8;
+    const drive::ScsiCommand command = ReadCapacityCommand();
     drive::CommandSession session;
     std::fill_n(session.Data().begin(), 8, std::uint8_t{0xEE});
     const drive::CommandResult result = session.Run({0, 0, 0}, command);
@@ -240,11 +246,7 @@ TEST_F(NativeLayerTest, AShortTransferIsCountedAndItsMissingBytesReadAsZero) {
 TEST_F(NativeLayerTest, AFullTransferHasNoResidual) {
     AddDevice(At(0, 0));
     ASSERT_EQ(Start(), drive::TransportKind::native);
-    const std::array<std::uint8_t, 10> readCapacity{0x25};
-    drive::ScsiCommand command;
-    command.cdb = readCapacity;
-    command.direction = drive::DataDirection::in;
-    command.transferLength = 8;
+    const drive::ScsiCommand command = ReadCapacityCommand();
     const drive::CommandResult result =
         drive::CommandCycle({0, 0, 0}, command, [](auto&&, auto&&) {});
     EXPECT_EQ(result.residual, std::optional<std::uint32_t>(0));
