@@ -10,9 +10,13 @@ namespace {
 
 constexpr DWORD watchInterval = 20;  // milliseconds
 
+// Read without a message to the window's thread: GetWindowText would send one and wait for the
+// box's thread, which may itself wait for the loader lock the watcher holds.
 std::string WindowText(HWND window) {
-    char text[1024] = {};
-    ::GetWindowTextA(window, text, sizeof text);
+    wchar_t wide[1024] = {};
+    const int length = ::InternalGetWindowText(window, wide, 1024);
+    char text[4096] = {};
+    ::WideCharToMultiByte(CP_ACP, 0, wide, length, text, sizeof text - 1, nullptr, nullptr);
     return text;
 }
 
@@ -48,7 +52,8 @@ HWND FindBox() {
 // window system's detach takes its own lock. A watcher killed half-way through a window call,
 // holding that lock, left the ending process waiting for it for ever (a death test's child under
 // wine, now and then). The end takes the loader's lock before it kills any thread, so the
-// watcher holds that lock through each look: it is only ever killed while it sleeps.
+// watcher holds that lock through each look: it is only ever killed while it sleeps. A look
+// therefore never waits for another thread of this process.
 class LoaderLock {
 public:
     LoaderLock() {
