@@ -58,7 +58,8 @@ for program in "$@"; do
 done
 
 cp "$here/guest/init" "$stage/init"
-cp "$here/guest/cases.sh" "$here/guest/rig.drive" "$stage/rig/"
+cp "$here/guest/cases.sh" "$here/guest/wine.sh" "$here/guest/windows_suite.sh" "$here/guest/rig.drive" \
+    "$stage/rig/"
 chmod +x "$stage/init"
 printf 'root:x:0:0:root:/root:/bin/sh\nrig:x:1000:1000:rig:/tmp:/bin/sh\n' >"$stage/etc/passwd"
 printf 'root:x:0:\nrig:x:1000:\n' >"$stage/etc/group"

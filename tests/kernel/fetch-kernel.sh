@@ -21,7 +21,15 @@ version=${package#linux-image-}
 root=$cache/root-$package
 if [[ ! -f $root/lib/modules/$version/modules.dep ]]; then
     rm -rf "$root" "$package"_*.deb
-    apt-get download "$package" >&2
+    for attempt in 1 2 3; do
+        apt-get download "$package" >&2 && break
+        if ((attempt == 3)); then
+            echo "fetch-kernel.sh: could not download $package in three attempts" >&2
+            exit 1
+        fi
+        echo "fetch-kernel.sh: the download failed (attempt $attempt); trying again in 30 s" >&2
+        sleep 30
+    done
     mkdir -p "$root.partial"
     dpkg-deb -x "$package"_*.deb "$root.partial"
     depmod -b "$root.partial" "$version"

@@ -22,6 +22,8 @@ finish() {
     [ $ok = yes ] && echo "RIG-RESULT $case PASS" || echo "RIG-RESULT $case FAIL"
 }
 uptime_s() { cut -d' ' -f1 /proc/uptime; }
+. /rig/wine.sh
+. /rig/windows_suite.sh
 
 wait_for() {  # <seconds> <command...>: polls the command every 0.1 s
     tries=$(($1 * 10))
@@ -252,80 +254,28 @@ $("$BIN/rig_probe" "$qemu_sg" "$DESC" 0 0 1 | sed 's/ delivered_matches.*//')"
     finish
 }
 
-# The 32-bit Windows build under the host's wine, in a chroot over the host's /usr and /etc:
-# wine turns the NT pass-through into SG_IO on the block node behind a drive letter.
+# The 32-bit Windows build under wine: the NT pass-through, which wine turns into SG_IO on the
+# block node behind a drive letter, and a manager library, the stand-in WNASPI32.DLL beside
+# Quellor.exe serving the description's drives itself.
 wine_cases() {
     if [ -z "${RIG_work:-}" ]; then
         echo "RIG wine: no Windows build given"
         return
     fi
-    root=/wine
-    mkdir -p $root/usr $root/etc $root/work $root/tmp $root/dev $root/proc $root/sys
-    for share in usr etc work; do
-        mount -t 9p -o trans=virtio,version=9p2000.L,ro,cache=loose,msize=512000 \
-            "$share" "$root/$share" || echo "RIG wine: cannot mount $share"
-    done
-    for link in bin sbin lib lib32 lib64; do ln -sfn "usr/$link" "$root/$link"; done
-    mount -t tmpfs tmpfs $root/tmp
-    mount -o bind /dev $root/dev
-    mount -t proc proc $root/proc
-    mount -t sysfs sysfs $root/sys
-    # A bare prefix made here: wine cannot run 32-bit code on every host, and its full set-up
-    # takes minutes under TCG. "disable" spares the set-up; system32 links to wine's builtin
-    # DLLs; the registry holds only the two CD drive letters; the drive letters are links.
-    wine_env="/usr/bin/env -i PATH=/usr/bin:/bin HOME=/tmp WINEPREFIX=/tmp/prefix \
-WINEDEBUG=${RIG_winedebug:--all}"
-    prefix=$root/tmp/prefix
-    mkdir -p $prefix/dosdevices $prefix/drive_c/windows/system32 $root/tmp/cd
-    echo disable >$prefix/.update-timestamp
-    # Besides the drive letters, the mount manager (a driver that services.exe starts through
-    # winedevice.exe), which tells programs what kind of drive a letter is.
-    cat >$prefix/system.reg <<'REGISTRY'
-WINE REGISTRY Version 2
-
-[Software\\Wine\\Drives]
-"d:"="cdrom"
-"e:"="cdrom"
-
-[System\\CurrentControlSet\\Services\\MountMgr]
-"DisplayName"="Mount Manager"
-"ErrorControl"=dword:00000001
-"Group"="System Bus Extender"
-"ImagePath"="C:\\windows\\system32\\drivers\\mountmgr.sys"
-"Start"=dword:00000002
-"Type"=dword:00000001
-REGISTRY
-    mkdir -p $prefix/drive_c/windows/system32/drivers
-    ln -s /usr/lib/i386-linux-gnu/wine/i386-windows/mountmgr.sys \
-        $prefix/drive_c/windows/system32/drivers/
-    for dll in $root/usr/lib/i386-linux-gnu/wine/i386-windows/*; do
-        ln -s "${dll#$root}" $prefix/drive_c/windows/system32/
-    done
-    ln -sfn ../drive_c $prefix/dosdevices/c:
-    ln -sfn / $prefix/dosdevices/z:
-    ln -sfn /tmp/cd $prefix/dosdevices/d:
-    ln -sfn "$(node 0 block)" $prefix/dosdevices/d::
-    ln -sfn /tmp/cd $prefix/dosdevices/e:
-    ln -sfn "$(node 5 block)" $prefix/dosdevices/e::
-    # One server for every run, and the services (the mount manager among them) up before
-    # the first: a program started alongside them may look at the drive letters too early.
-    chroot $root $wine_env wineserver -p
-    started=$(uptime_s)
-    chroot $root $wine_env wine wineboot.exe >/tmp/wineboot.log 2>&1
-    # The mount manager, which says that d: is a CD drive, runs in winedevice.exe, which the
-    # services start on their own time.
-    wait_for 300 sh -c 'grep -q winedevic[e] /proc/[0-9]*/cmdline' || echo "RIG wine: no winedevice.exe"
-    sleep 5
-    echo "RIG wine: services up in $(awk "BEGIN { print $(uptime_s) - $started }") s"
+    wine_mount || return
+    share work $WINE_ROOT/rig/work ro || echo "RIG wine: cannot mount the Windows build"
+    wine_prefix "d:=$(node 0 block)" "e:=$(node 5 block)"
+    wine_start || return
     # chroot starts in its root: the wrapper goes to the run's folder first.
-    printf '#!/bin/sh\ncd "$1" && shift && exec wine /work/Quellor.exe "$@"\n' >$root/tmp/quellor.sh
-    wine="chroot $root $wine_env WINEDLLOVERRIDES=wnaspi32=n /bin/sh /tmp/quellor.sh"
+    printf '#!/bin/sh\ncd "$1" && shift && exec wine "$@"\n' >$WINE_ROOT/tmp/wine-in.sh
+    wine="chroot $WINE_ROOT $WINE_ENV WINEDLLOVERRIDES=wnaspi32=n /bin/sh /tmp/wine-in.sh"
     # Runs in folders inside the chroot, where wine finds its current folder again.
-    RUNS=$root/tmp/run CRLF=yes
-    extraction wine.read-cd-14 0 0 RIGREADCD14 root "$wine /tmp/run/wine.read-cd-14"; finish
+    RUNS=$WINE_ROOT/tmp/run CRLF=yes
+    extraction wine.read-cd-14 0 0 RIGREADCD14 root "$wine /tmp/run/wine.read-cd-14 /rig/work/Quellor.exe"
+    finish
     begin wine.no-disc
     run=$RUNS/$case
-    quellor "$run" root $wine /tmp/run/wine.no-disc 1
+    quellor "$run" root $wine /tmp/run/wine.no-disc /rig/work/Quellor.exe 1
     expect_rc "$run" 0
     printf '%s' "${BANNER}No CD found in specified drive!
 
@@ -333,8 +283,14 @@ REGISTRY
     expect_file "console" /tmp/expected-crlf.txt "$run/stdout"
     expect_no_outputs "$run"
     finish
+    # The manager's drive 0 is the description's first drive, whatever the kernel has.
+    manager="chroot $WINE_ROOT $WINE_ENV WINEDLLOVERRIDES=wnaspi32=n \
+SIMDRIVE_DESCRIPTION=/rig/work/rig.drive /bin/sh /tmp/wine-in.sh"
+    extraction wine.manager-library 0 0 RIGREADCD14 root \
+        "$manager /tmp/run/wine.manager-library /rig/work/manager/Quellor.exe"
+    finish
     RUNS=/tmp/run CRLF=no
-    chroot $root $wine_env wineserver -k
+    wine_stop
 }
 
 bench_cases() {
@@ -355,5 +311,6 @@ bench_cases() {
 case ${1:-test} in
     test) machine && test_cases ;;
     wine) machine && wine_cases ;;  # the wine cases alone, for work on them
+    suite) suite_cases ;;
     bench) bench_cases ;;
 esac
