@@ -9,19 +9,19 @@
 #include <sstream>
 #include <system_error>
 
-#include "report/alignment.h"
-#include "report/block_reader.h"
-#include "report/cd_format.h"
-#include "report/comparison.h"
-#include "report/file_digest.h"
-#include "report/html_page.h"
-#include "report/json_verdict.h"
-#include "report/output_file.h"
-#include "report/ranking.h"
-#include "report/summary.h"
-#include "report/svg_chart.h"
-#include "report/text.h"
-#include "report/wav_input.h"
+#include "report/comparison/alignment.h"
+#include "report/comparison/block_reader.h"
+#include "report/comparison/cd_format.h"
+#include "report/comparison/comparison.h"
+#include "report/comparison/file_digest.h"
+#include "report/output/html_page.h"
+#include "report/output/json_verdict.h"
+#include "report/output/output_file.h"
+#include "report/output/ranking.h"
+#include "report/output/summary.h"
+#include "report/output/svg_chart.h"
+#include "report/output/text.h"
+#include "report/comparison/wav_input.h"
 
 namespace report {
 namespace {

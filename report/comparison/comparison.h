@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "report/block_reader.h"
+#include "report/comparison/block_reader.h"
 
 namespace report {
 

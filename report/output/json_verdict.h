@@ -9,7 +9,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "report/summary.h"
+#include "report/output/summary.h"
 
 namespace report {
 

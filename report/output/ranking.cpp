@@ -1,14 +1,14 @@
-#include "report/ranking.h"
+#include "report/output/ranking.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <tuple>
 
 #include "report/c2report.h"
-#include "report/html_page.h"
-#include "report/json_verdict.h"
-#include "report/output_file.h"
-#include "report/text.h"
+#include "report/output/html_page.h"
+#include "report/output/json_verdict.h"
+#include "report/output/output_file.h"
+#include "report/output/text.h"
 
 namespace report {
 namespace {

@@ -1,10 +1,10 @@
-#include "report/summary.h"
+#include "report/output/summary.h"
 
 #include <algorithm>
 #include <cstdio>
 
-#include "report/cd_format.h"
-#include "report/text.h"
+#include "report/comparison/cd_format.h"
+#include "report/output/text.h"
 
 namespace report {
 namespace {

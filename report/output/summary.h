@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "report/alignment.h"
-#include "report/comparison.h"
-#include "report/text.h"
+#include "report/comparison/alignment.h"
+#include "report/comparison/comparison.h"
+#include "report/output/text.h"
 
 namespace report {
 

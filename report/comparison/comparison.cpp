@@ -1,4 +1,4 @@
-#include "report/comparison.h"
+#include "report/comparison/comparison.h"
 
 #include <algorithm>
 #include <array>
@@ -6,9 +6,8 @@
 #include <functional>
 #include <future>
 
-#include "report/bit_counts.h"
-#include "report/cd_format.h"
-#include "report/text.h"
+#include "report/comparison/bit_counts.h"
+#include "report/comparison/cd_format.h"
 
 namespace report {
 namespace {

@@ -1,10 +1,10 @@
-#include "report/json_verdict.h"
+#include "report/output/json_verdict.h"
 
 #include <algorithm>
 #include <fstream>
 #include <sstream>
 
-#include "report/cd_format.h"
+#include "report/comparison/cd_format.h"
 
 #ifndef MARROWBY_VERSION
 #define MARROWBY_VERSION "unknown"

@@ -1,8 +1,8 @@
-#include "report/html_page.h"
+#include "report/output/html_page.h"
 
 #include <cstdio>
 
-#include "report/text.h"
+#include "report/output/text.h"
 
 namespace report {
 namespace {
