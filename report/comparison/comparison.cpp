@@ -51,7 +51,7 @@ const std::uint8_t* FlagsAt(const std::uint8_t* stream, std::int64_t position,
 SectorCounts CountSector(const std::uint8_t* audio, const std::uint8_t* expected,
                          const std::uint8_t* flags, std::uint8_t* wrongMask) {
     int wrongBytes = 0, flaggedBytes = 0, detectedBytes = 0;
-    int wrongSamples = 0, flaggedSamples = 0, detectedSamples = 0;
+    int wrongSamples = 0, flaggedSamples = 0, detectedSamples = 0, falseOnWrongSample = 0;
     const bool same = std::memcmp(audio, expected, kSectorBytes) == 0;
     if (same && AllZero(flags, kC2Bytes)) {
         return SectorCounts{};  // the common case: a clean sector, nothing flagged
@@ -67,6 +67,7 @@ SectorCounts CountSector(const std::uint8_t* audio, const std::uint8_t* expected
         wrongBytes += Count(wrong);
         flaggedBytes += Count(flag);
         detectedBytes += Count(wrong & flag);
+        falseOnWrongSample += FalseFlagsOnWrongSamples(wrong, flag);
         const std::uint8_t wrongSample = SampleMask(wrong);
         const std::uint8_t flagSample = SampleMask(flag);
         wrongSamples += Count(wrongSample);
@@ -74,13 +75,16 @@ SectorCounts CountSector(const std::uint8_t* audio, const std::uint8_t* expected
         detectedSamples += Count(wrongSample & flagSample);
     }
     auto narrow = [](int v) { return static_cast<std::uint16_t>(v); };
-    return SectorCounts{narrow(wrongBytes),
-                        narrow(flaggedBytes),
-                        narrow(detectedBytes),
-                        narrow(wrongSamples),
-                        narrow(flaggedSamples),
-                        narrow(detectedSamples),
-                        false};
+    return SectorCounts{
+        narrow(wrongBytes),
+        narrow(flaggedBytes),
+        narrow(detectedBytes),
+        narrow(wrongSamples),
+        narrow(flaggedSamples),
+        narrow(detectedSamples),
+        narrow(falseOnWrongSample),
+        std::all_of(flags, flags + kC2Bytes, [](std::uint8_t b) { return b == 0xFF; }),
+        false};
 }
 
 // Adds, for every candidate shift, the wrong bytes of one sector whose moved flag is set. Only
@@ -289,6 +293,8 @@ bool ComparePass(const ComparisonFiles& files, C2Shift shift, bool scoreShifts,
                 Add(result.bytes, counts.wrongBytes, counts.flaggedBytes, counts.detectedBytes);
                 Add(result.samples, counts.wrongSamples, counts.flaggedSamples,
                     counts.detectedSamples);
+                AddSector(counts.wrongBytes, counts.flaggedBytes, counts.detectedBytes,
+                          counts.falseOnWrongSample, counts.flaggedWhole, result.granularity);
             }
             result.sectors[static_cast<std::size_t>(first + s)] = counts;
         }

@@ -118,6 +118,25 @@ void TallyTable(const Json& v, std::ostream& out) {
     out << "</table></div>\n";
 }
 
+void GranularityTable(const Json& v, std::ostream& out) {
+    out << "<h2>Flag granularity</h2>\n<p>Where the false flags sit, at the best alignment ("
+        << Text(v, "/flagGranularity/alignment")
+        << "): a drive that flags exact bytes has few beside its wrong bytes; one that flags "
+           "whole samples puts them on the other byte of a wrong sample; one that flags whole "
+           "sectors, elsewhere in its sectors.</p>\n<div class=\"scroll\"><table>\n";
+    const std::pair<const char*, const char*> rows[] = {
+        {"false flags", "falseFlags"},
+        {"on the other byte of a wrong sample", "onWrongSample"},
+        {"elsewhere in sectors with errors", "inSectorsWithErrors"},
+        {"in sectors without errors", "inSectorsWithoutErrors"},
+        {"sectors flagged whole (all 294 bytes)", "sectorsFlaggedWhole"}};
+    for (const auto& [label, field] : rows) {
+        out << "<tr><td>" << label << "</td>"
+            << NumberCell(v, std::string("/flagGranularity/") + field) << "</tr>\n";
+    }
+    out << "</table></div>\n";
+}
+
 void RegionTable(const Json& v, std::ostream& out) {
     const Json& regions = At(v, "/worstRegions");
     out << "<h2>Worst regions</h2>\n";
@@ -200,6 +219,7 @@ void WriteReportPage(const nlohmann::ordered_json& v, const std::string& chartSv
         << NumberCell(v, "/c2/literal/bytes/flagged", false, "span") << " flags.</p>\n";
     Summary(v, out);
     TallyTable(v, out);
+    GranularityTable(v, out);
     RegionTable(v, out);
     // The chart without its XML declaration, which has no place inside HTML.
     const std::size_t svg = chartSvg.find("<svg");

@@ -39,10 +39,35 @@ Json ShiftJson(const C2Shift& shift) {
                 {"text", shift.Describe()}};
 }
 
-Json PassJson(const C2Shift& shift, const PassResult& pass) {
+double PerMillion(std::uint64_t count, std::uint64_t compared) {
+    return compared == 0 ? 0.0 : 1e6 * static_cast<double>(count) / static_cast<double>(compared);
+}
+
+Json PassJson(const C2Shift& shift, const PassResult& pass, std::uint64_t bytesCompared) {
     return Json{{"shift", ShiftJson(shift)},
                 {"bytes", TallyJson(pass.bytes)},
-                {"samples", TallyJson(pass.samples)}};
+                {"samples", TallyJson(pass.samples)},
+                {"missedPerMillion", PerMillion(pass.bytes.Missed(), bytesCompared)}};
+}
+
+Json GranularityJson(const FlagGranularity& g, const C2Shift& shift) {
+    return Json{{"alignment", shift.Describe()},
+                {"falseFlags", g.falseFlags},
+                {"onWrongSample", g.onWrongSample},
+                {"inSectorsWithErrors", g.inSectorWithErrors},
+                {"inSectorsWithoutErrors", g.inSectorWithoutErrors},
+                {"sectorsFlaggedWhole", g.sectorsFlaggedWhole}};
+}
+
+Json StudyJson(const StudyPassIdentity& s) {
+    return Json{
+        {"vendor", s.vendor},
+        {"product", s.product},
+        {"revision", s.revision},
+        {"form", s.form},
+        {"speedRequested", s.speedRequested},
+        {"speedReportedKBps", s.speedReportedKBps ? Json(*s.speedReportedKBps) : Json(nullptr)},
+        {"completed", s.completed}};
 }
 
 Json ZeroFilledJson(const PassResult& pass) {
@@ -89,10 +114,7 @@ std::uint64_t BytesCompared(const Verdict& v) {
 }  // namespace
 
 double MissedPerMillion(const Verdict& verdict) {
-    const std::uint64_t compared = BytesCompared(verdict);
-    return compared == 0 ? 0.0
-                         : 1e6 * static_cast<double>(verdict.literal.bytes.Missed()) /
-                               static_cast<double>(compared);
+    return PerMillion(verdict.literal.bytes.Missed(), BytesCompared(verdict));
 }
 
 Json VerdictJson(const Verdict& v, const std::string& drive) {
@@ -100,39 +122,43 @@ Json VerdictJson(const Verdict& v, const std::string& drive) {
     Json reference = FileJson(v.reference);
     reference["sha256"] = v.referenceSha256;
     reference["genuine"] = v.genuineReference;
-    const PassResult& best = v.moved ? *v.moved : v.literal;
-    return Json{{"format", kVerdictFormat},
-                {"formatVersion", kVerdictFormatVersion},
-                {"tool", Json{{"name", "c2report"}, {"version", MARROWBY_VERSION}}},
-                {"drive", drive},
-                {"inputs", Json{{"reference", reference},
-                                {"extraction", FileJson(v.extraction)},
-                                {"c2", FileJson(v.c2)}}},
-                {"alignment", Json{{"offsetSamples", v.alignment.offsetFrames},
-                                   {"channelsSwapped", v.alignment.channelsSwapped},
-                                   {"probeWindows", v.alignment.probes},
-                                   {"agreeingWindows", v.alignment.agreeing},
-                                   {"matchShare", v.alignment.matchShare},
-                                   {"runnerUpShare", v.alignment.runnerUpShare}}},
-                {"sectors", Json{{"reference", c.referenceSectors},
-                                 {"extraction", c.extractionSectors},
-                                 {"compared", c.Compared()},
-                                 {"firstCompared", c.firstCompared},
-                                 {"endCompared", c.endCompared},
-                                 {"withErrors", v.literal.sectorsWithErrors},
-                                 {"extraBefore", c.ExtraBefore()},
-                                 {"extraBeforeAllZero", c.extraBeforeAllZero},
-                                 {"extraAfter", c.ExtraAfter()},
-                                 {"extraAfterAllZero", c.extraAfterAllZero},
-                                 {"missingAtStart", c.missingAtStart},
-                                 {"missingAtEnd", c.missingAtEnd},
-                                 {"samplesOutsideReference", c.samplesOutsideReference}}},
-                {"zeroFilled", ZeroFilledJson(v.literal)},
-                {"bytesCompared", BytesCompared(v)},
-                {"missedPerMillion", MissedPerMillion(v)},
-                {"c2", Json{{"literal", PassJson(C2Shift{}, v.literal)},
-                            {"best", PassJson(v.best.shift, best)}}},
-                {"worstRegions", RegionsJson(v.literal)}};
+    Json json{{"format", kVerdictFormat},
+              {"formatVersion", kVerdictFormatVersion},
+              {"tool", Json{{"name", "c2report"}, {"version", MARROWBY_VERSION}}},
+              {"drive", drive},
+              {"inputs", Json{{"reference", reference},
+                              {"extraction", FileJson(v.extraction)},
+                              {"c2", FileJson(v.c2)}}},
+              {"alignment", Json{{"offsetSamples", v.alignment.offsetFrames},
+                                 {"channelsSwapped", v.alignment.channelsSwapped},
+                                 {"probeWindows", v.alignment.probes},
+                                 {"agreeingWindows", v.alignment.agreeing},
+                                 {"matchShare", v.alignment.matchShare},
+                                 {"runnerUpShare", v.alignment.runnerUpShare}}},
+              {"sectors", Json{{"reference", c.referenceSectors},
+                               {"extraction", c.extractionSectors},
+                               {"compared", c.Compared()},
+                               {"firstCompared", c.firstCompared},
+                               {"endCompared", c.endCompared},
+                               {"withErrors", v.literal.sectorsWithErrors},
+                               {"extraBefore", c.ExtraBefore()},
+                               {"extraBeforeAllZero", c.extraBeforeAllZero},
+                               {"extraAfter", c.ExtraAfter()},
+                               {"extraAfterAllZero", c.extraAfterAllZero},
+                               {"missingAtStart", c.missingAtStart},
+                               {"missingAtEnd", c.missingAtEnd},
+                               {"samplesOutsideReference", c.samplesOutsideReference}}},
+              {"zeroFilled", ZeroFilledJson(v.literal)},
+              {"bytesCompared", BytesCompared(v)},
+              {"missedPerMillion", MissedPerMillion(v)},
+              {"c2", Json{{"literal", PassJson(C2Shift{}, v.literal, BytesCompared(v))},
+                          {"best", PassJson(v.best.shift, v.Best(), BytesCompared(v))}}},
+              {"flagGranularity", GranularityJson(v.Best().granularity, v.best.shift)},
+              {"worstRegions", RegionsJson(v.literal)}};
+    if (v.study) {
+        json["study"] = StudyJson(*v.study);
+    }
+    return json;
 }
 
 std::optional<nlohmann::ordered_json> ReadVerdictJson(const std::string& path, std::string& error) {
