@@ -1,6 +1,9 @@
 #include "report/output/html_page.h"
 
+#include <cctype>
 #include <cstdio>
+#include <filesystem>
+#include <system_error>
 
 #include "report/output/text.h"
 
@@ -201,6 +204,26 @@ void WritePageStart(const std::string& title, std::ostream& out) {
            "style-src 'unsafe-inline'\">\n"
         << "<title>" << XmlEscape(title) << "</title>\n<style>" << kStyle << "</style>\n"
         << "</head>\n<body>\n<h1>" << XmlEscape(title) << "</h1>\n";
+}
+
+std::string RelativeLink(const std::string& target, const std::string& pageFolder) {
+    std::error_code failure;
+    std::filesystem::path link = std::filesystem::relative(target, pageFolder, failure);
+    if (failure || link.empty()) {
+        link = std::filesystem::absolute(target, failure);
+    }
+    std::string href;
+    for (const unsigned char c : link.generic_string()) {
+        if (std::isalnum(c) ||
+            std::string_view("-._~/").find(static_cast<char>(c)) != std::string_view::npos) {
+            href += static_cast<char>(c);
+        } else {
+            char escaped[4];
+            std::snprintf(escaped, sizeof escaped, "%%%02X", c);
+            href += escaped;
+        }
+    }
+    return href;
 }
 
 void WritePageEnd(std::ostream& out) {
