@@ -14,7 +14,7 @@ using Json = nlohmann::ordered_json;
 
 const char* const kStyle = R"(
 :root { color-scheme: light; }
-body { font-family: system-ui, sans-serif; margin: 0 auto; max-width: 1100px; padding: 1rem;
+body { font-family: system-ui, sans-serif; margin: 0 auto; max-width: 1240px; padding: 1rem;
        color: #222; background: #fff; line-height: 1.4; }
 h1 { font-size: 1.5rem; margin: 0.2rem 0 0.8rem; }
 h2 { font-size: 1.15rem; margin: 1.6rem 0 0.5rem; border-bottom: 1px solid #ddd; }
@@ -23,10 +23,12 @@ h2 { font-size: 1.15rem; margin: 1.6rem 0 0.5rem; border-bottom: 1px solid #ddd;
 .warning { border-left-color: #d62728; }
 .scroll { overflow-x: auto; }
 table { border-collapse: collapse; margin: 0.3rem 0; }
-th, td { padding: 0.25rem 0.6rem; border-bottom: 1px solid #eee; text-align: right;
+th, td { padding: 0.25rem 0.45rem; border-bottom: 1px solid #eee; text-align: right;
          white-space: nowrap; }
 th:first-child, td:first-child { text-align: left; }
 td.text { text-align: left; white-space: normal; }
+th.name, td.name { text-align: left; }
+.matrix td.cell { text-align: left; vertical-align: top; border-left: 1px solid #eee; }
 dl { display: grid; grid-template-columns: max-content 1fr; gap: 0.2rem 1rem; margin: 0; }
 dt { font-weight: 600; }
 dd { margin: 0; overflow-wrap: anywhere; }

@@ -168,21 +168,21 @@ void WriteRankingHtmlTable(const std::vector<RankedDrive>& drives, const std::st
                            std::ostream& out) {
     out << "<div class=\"scroll\"><table>\n<tr><th></th><th></th><th colspan=\"3\">best "
            "alignment</th><th colspan=\"2\">as delivered</th><th colspan=\"3\"></th></tr>\n"
-           "<tr><th>#</th><th>drive</th><th>missed per million bytes</th><th>false flags</th>"
-           "<th>detection</th><th>missed per million bytes</th><th>false flags</th><th>offset</th>"
-           "<th>unreadable sectors</th><th>C2 alignment</th></tr>\n";
+           "<tr><th>#</th><th class=\"name\">drive</th><th>missed/million</th><th>false "
+           "flags</th><th>detection</th><th>missed/million</th><th>false flags</th>"
+           "<th>offset</th><th>unreadable</th><th class=\"name\">C2 alignment</th></tr>\n";
     for (std::size_t i = 0; i < drives.size(); ++i) {
         const RankedDrive& d = drives[i];
         const Json& v = d.verdict;
         out << "<tr data-verdict=\"" << XmlEscape(d.verdictPath) << "\"><td>" << i + 1
-            << "</td><td class=\"text\"><a href=\"" << RelativeLink(d.pagePath, pageFolder) << "\">"
+            << "</td><td class=\"name\"><a href=\"" << RelativeLink(d.pagePath, pageFolder) << "\">"
             << XmlEscape(d.drive) << "</a></td>" << NumberCell(v, "/c2/best/missedPerMillion")
             << NumberCell(v, "/c2/best/bytes/falseFlagRate", true)
             << NumberCell(v, "/c2/best/bytes/detectionRate", true)
             << NumberCell(v, "/missedPerMillion")
             << NumberCell(v, "/c2/literal/bytes/falseFlagRate", true)
             << NumberCell(v, "/alignment/offsetSamples") << NumberCell(v, "/zeroFilled/sectors")
-            << "<td class=\"text\">" << (d.moved ? kMovedMark : "") << XmlEscape(d.c2Alignment)
+            << "<td class=\"name\">" << (d.moved ? kMovedMark : "") << XmlEscape(d.c2Alignment)
             << "</td></tr>\n";
     }
     out << "</table></div>\n<p class=\"small\">* the pointers fit best moved: a ripper that "

@@ -133,7 +133,7 @@ TEST_F(VerdictFiles, TheRankingOrdersDrivesByMissedBytesThenFalseFlags) {
     EXPECT_NE(csv.find(counts.str()), std::string::npos) << csv;
     const std::string page = ReadText(dir_ / "comparison.html");
     EXPECT_NE(
-        page.find("<td class=\"text\"><a href=\"FalseFlags.report.html\">FalseFlags</a></td>"),
+        page.find("<td class=\"name\"><a href=\"FalseFlags.report.html\">FalseFlags</a></td>"),
         std::string::npos);
 
     const auto one = Run({"--compare", "Honest.report.json"});
