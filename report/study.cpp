@@ -38,17 +38,6 @@ StudyPass PassFromJson(const Json& p) {
     return pass;
 }
 
-std::string VersionProblem(const Json& json, const std::string& path) {
-    const auto version = json.find("formatVersion");
-    if (version != json.end() && version->is_number_integer() &&
-        version->get<int>() == kStudyFormatVersion) {
-        return {};
-    }
-    return "\"" + path + "\" is a Quellor study of another format version (" +
-           (version == json.end() ? std::string("none") : version->dump()) +
-           "; this c2report reads " + std::to_string(kStudyFormatVersion) + ").";
-}
-
 // <folder>/<drive>.study.json -> <folder>/<drive>.study.html
 std::string StudyPagePath(const std::string& studyPath) {
     std::filesystem::path path(studyPath);
@@ -112,25 +101,11 @@ int JudgeStudyPass(ReferenceImage& reference, const StudyFile& study, const Stud
 }  // namespace
 
 std::optional<StudyFile> ReadStudyFile(const std::string& path, std::string& error) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) {
-        error = "Cannot open \"" + path + "\".";
+    const auto read = ReadFormatJson(path, kStudyFormat, kStudyFormatVersion, error);
+    if (!read) {
         return std::nullopt;
     }
-    std::stringstream text;
-    text << file.rdbuf();
-    const Json json = Json::parse(text.str(), nullptr, false);
-    if (json.is_discarded()) {
-        error = "\"" + path + "\" is not a Quellor study: it is not complete JSON (truncated?).";
-        return std::nullopt;
-    }
-    if (!json.is_object() || json.value("format", "") != kStudyFormat) {
-        error = "\"" + path + "\" is not a Quellor study.";
-        return std::nullopt;
-    }
-    if (error = VersionProblem(json, path); !error.empty()) {
-        return std::nullopt;
-    }
+    const Json& json = *read;
     try {
         StudyFile study;
         const Json& drive = json.at("drive");

@@ -22,6 +22,13 @@ inline constexpr int kVerdictFormatVersion = 1;
 // Missed bytes per million bytes compared: errors the drive did not flag, per delivered byte.
 [[nodiscard]] double MissedPerMillion(const Verdict& verdict);
 
+// Reads a JSON file of `format` ("c2report verdict", "Quellor study") and `formatVersion`; on
+// failure returns nothing and fills `error` with a sentence naming `path`.
+[[nodiscard]] std::optional<nlohmann::ordered_json> ReadFormatJson(const std::string& path,
+                                                                   const char* format,
+                                                                   int formatVersion,
+                                                                   std::string& error);
+
 // Reads a verdict written by WriteVerdictJson; on failure returns nothing and fills `error`
 // with a sentence naming `path`.
 [[nodiscard]] std::optional<nlohmann::ordered_json> ReadVerdictJson(const std::string& path,
