@@ -101,7 +101,11 @@ int JudgeStudyPass(ReferenceImage& reference, const StudyFile& study, const Stud
 }  // namespace
 
 std::optional<StudyFile> ReadStudyFile(const std::string& path, std::string& error) {
-    const auto read = ReadFormatJson(path, kStudyFormat, kStudyFormatVersion, error);
+    static constexpr JsonFileKind kStudy{
+        kStudyFormat, kStudyFormatVersion, "\" is not a Quellor study.",
+        "\" is not a Quellor study: it is not complete JSON (truncated?).",
+        "\" is a Quellor study of another format version ("};
+    const auto read = ReadFormatJson(path, kStudy, error);
     if (!read) {
         return std::nullopt;
     }

@@ -161,8 +161,8 @@ Json VerdictJson(const Verdict& v, const std::string& drive) {
     return json;
 }
 
-std::optional<nlohmann::ordered_json> ReadFormatJson(const std::string& path, const char* format,
-                                                     int formatVersion, std::string& error) {
+std::optional<nlohmann::ordered_json> ReadFormatJson(const std::string& path,
+                                                     const JsonFileKind& kind, std::string& error) {
     std::ifstream file(path, std::ios::binary);
     if (!file) {
         error = "Cannot open \"" + path + "\".";
@@ -172,27 +172,30 @@ std::optional<nlohmann::ordered_json> ReadFormatJson(const std::string& path, co
     text << file.rdbuf();
     const nlohmann::ordered_json json = nlohmann::ordered_json::parse(text.str(), nullptr, false);
     if (json.is_discarded()) {
-        error = "\"" + path + "\" is not a " + std::string(format) +
-                ": it is not complete JSON (truncated?).";
+        error = "\"" + path + kind.notComplete;
         return std::nullopt;
     }
-    if (!json.is_object() || json.value("format", "") != format) {
-        error = "\"" + path + "\" is not a " + std::string(format) + ".";
+    if (!json.is_object() || json.value("format", "") != kind.format) {
+        error = "\"" + path + kind.notOurs;
         return std::nullopt;
     }
     const auto version = json.find("formatVersion");
     if (version == json.end() || !version->is_number_integer() ||
-        version->get<int>() != formatVersion) {
-        error = "\"" + path + "\" is a " + std::string(format) + " of another format version (" +
+        version->get<int>() != kind.formatVersion) {
+        error = "\"" + path + kind.otherVersion +
                 (version == json.end() ? std::string("none") : version->dump()) +
-                "; this c2report reads " + std::to_string(formatVersion) + ").";
+                "; this c2report reads " + std::to_string(kind.formatVersion) + ").";
         return std::nullopt;
     }
     return json;
 }
 
 std::optional<nlohmann::ordered_json> ReadVerdictJson(const std::string& path, std::string& error) {
-    return ReadFormatJson(path, kVerdictFormat, kVerdictFormatVersion, error);
+    static constexpr JsonFileKind kVerdict{
+        kVerdictFormat, kVerdictFormatVersion, "\" is not a c2report verdict.",
+        "\" is not a c2report verdict: it is not complete JSON (truncated?).",
+        "\" is a c2report verdict of another format version ("};
+    return ReadFormatJson(path, kVerdict, error);
 }
 
 }  // namespace report
