@@ -1,5 +1,6 @@
 // c2report over a whole 74-minute disc, and --compare of ten verdicts:
-// `c2report_bench [Reference.wav]`.
+// `c2report_bench [Reference.wav]`; with --study first, c2report --study of six such passes
+// against one verdict, with the load average: `c2report_bench --study [Reference.wav]`.
 // Reads the reference (or writes a 74-minute pattern image to $TMPDIR first) through the
 // simulated drive of all-c2-forms.drive into an extraction, then times the full comparison
 // twice and prints the seconds and the peak memory. Files go to $TMPDIR (or /tmp) and are
@@ -17,7 +18,8 @@
 #include <vector>
 
 #include "report/c2report.h"
-#include "report/ranking.h"
+#include "report/output/ranking.h"
+#include "report/study.h"
 #include "simdrive/audio_source.h"
 #include "simdrive/description.h"
 #include "wav/wav_header.h"
@@ -84,6 +86,57 @@ void CompareTenVerdicts(const std::filesystem::path& folder, const std::string& 
     std::printf("--compare of 10 verdicts: exit %d, %.3f s wall\n", code, seconds);
 }
 
+std::string LoadAverage() {
+    std::ifstream file("/proc/loadavg");
+    std::string one, five, fifteen;
+    file >> one >> five >> fifteen;
+    return one + " " + five + " " + fifteen;
+}
+
+template <typename Run>
+double WallSeconds(Run run) {
+    const auto start = std::chrono::steady_clock::now();
+    run();
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// Six passes (copies of the one extraction, so that none is read from another's cache), a
+// study file naming them, then one plain verdict and the study, each timed.
+int StudySixPasses(const std::filesystem::path& folder, const std::string& reference) {
+    std::string passes;
+    for (int i = 0; i < 6; ++i) {
+        const std::string name =
+            "Drive.form" + std::to_string(i % 3) + "." + (i < 3 ? "8x" : "max");
+        std::filesystem::copy_file(folder / "Drive.wav", folder / (name + ".wav"));
+        std::filesystem::copy_file(folder / "Drive.c2", folder / (name + ".c2"));
+        passes += std::string(i == 0 ? "" : ",") + R"({"form": "form)" + std::to_string(i % 3) +
+                  R"(", "speedRequested": ")" + (i < 3 ? "8x" : "max") +
+                  R"(", "speedSet": true, "speedReportedKBps": null, "wav": ")" + name +
+                  R"(.wav", "c2": ")" + name + R"(.c2", "sectors": 333000, "failedSectors": 0, )" +
+                  R"("seconds": 0, "completed": true, "error": null})";
+    }
+    std::ofstream(folder / "Drive.study.json")
+        << R"({"format": "Quellor study", "formatVersion": 1, "drive": {"vendor": "SIM", )"
+        << R"("product": "BENCH", "revision": "1"}, "formsFound": ["form0", "form1", "form2"], )"
+        << R"("passes": [)" << passes << "]}";
+    std::ostringstream out, err;
+    const std::string wav = (folder / "Drive.wav").string(), c2 = (folder / "Drive.c2").string();
+    std::cout << "load average before: " << LoadAverage() << '\n';
+    const double one = WallSeconds([&] {
+        (void)report::RunC2Report({reference, wav, c2}, out, err);
+    });
+    int code = 0;
+    const double six = WallSeconds([&] {
+        code = report::RunStudy(reference, (folder / "Drive.study.json").string(), out, err);
+    });
+    std::cout << err.str();
+    std::printf(
+        "one verdict: %.2f s wall; --study of 6 passes: exit %d, %.2f s wall (%.2f x one)\n", one,
+        code, six, six / one);
+    std::cout << "load average after: " << LoadAverage() << '\n';
+    return code;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -91,6 +144,11 @@ int main(int argc, char** argv) {
     const std::filesystem::path folder =
         std::filesystem::path(tmp ? tmp : "/tmp") / "c2report_bench";
     std::filesystem::create_directories(folder);
+    const bool study = argc > 1 && std::string(argv[1]) == "--study";
+    if (study) {
+        --argc;
+        ++argv;
+    }
     std::string reference = argc > 1 ? argv[1] : (folder / "Reference.wav").string();
     std::string error;
     if (argc <= 1) {
@@ -117,6 +175,11 @@ int main(int argc, char** argv) {
     if (!Extract(set->At(0), wavPath, c2Path)) {
         std::cerr << "cannot write the extraction\n";
         return 1;
+    }
+    if (study) {
+        const int code = StudySixPasses(folder, reference);
+        std::filesystem::remove_all(folder);
+        return code;
     }
     for (int run = 1; run <= 2; ++run) {
         std::ostringstream out, err;

@@ -5,11 +5,9 @@
 #include <string>
 #include <vector>
 
-namespace report {
+#include "report/judge.h"
 
-inline constexpr int kExitOk = 0;
-inline constexpr int kExitBadInput = 1;  // usage, a missing or unfit file, no offset fits
-inline constexpr int kExitIoError = 2;   // a read or write failed on the way
+namespace report {
 
 struct Verdict;
 
@@ -18,8 +16,8 @@ struct Verdict;
 [[nodiscard]] int BuildVerdict(const std::vector<std::string>& arguments, Verdict& verdict,
                                std::ostream& out, std::ostream& err);
 
-// Runs `c2report <Reference.wav> <drive>.wav <drive>.c2`; the summary goes to `out`, failures
-// to `err`. Writes <drive>.report.csv and <drive>.report.svg beside the drive's WAV file.
+// Runs `c2report <Reference.wav> <drive>.wav <drive>.c2` (or --compare, --study); the summary
+// goes to `out`, failures to `err`. Writes the verdict's files beside the drive's WAV file.
 [[nodiscard]] int RunC2Report(const std::vector<std::string>& arguments, std::ostream& out,
                               std::ostream& err);
 

@@ -7,8 +7,8 @@
 #include <span>
 #include <string>
 
-#include "report/block_reader.h"
-#include "report/wav_input.h"
+#include "report/comparison/block_reader.h"
+#include "report/comparison/wav_input.h"
 #include "tests/fuzz/runtime_checks.h"
 #include "tests/fuzz/scratch_file.h"
 

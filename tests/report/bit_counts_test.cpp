@@ -4,8 +4,8 @@
 #include <algorithm>
 #include <array>
 
-#include "report/bit_counts.h"
-#include "report/comparison.h"
+#include "report/comparison/bit_counts.h"
+#include "report/comparison/comparison.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <set>
 #include <sstream>
 
-#include "report/text.h"
+#include "report/output/text.h"
 #include "tests/report/simulated_extraction.h"
 #include "tests/support/program_run.h"
 #include "tests/support/temp_dir.h"
@@ -59,8 +59,10 @@ TEST_F(C2ReportCli, RefusesBadInputWithAClearMessage) {
     WriteFileBytes(dir_ / "Drive.c2", std::vector<unsigned char>(10 * 294));
     const std::string usage =
         "Usage : c2report <Reference.wav> <drive>.wav <drive>.c2\n"
-        "        c2report --compare <drive>.report.json ...";
+        "        c2report --compare <drive>.report.json ...\n"
+        "        c2report --study <Reference.wav> <drive>.study.json";
     ExpectRefused({}, usage);
+    ExpectRefused({"--study", "Reference.wav"}, usage);
     ExpectRefused({"Reference.wav", "Drive.wav"}, usage);
     ExpectRefused({"--compare"}, "Usage : c2report --compare <drive>.report.json ...");
     ExpectRefused({"Missing.wav", "Drive.wav", "Drive.c2"}, "Cannot open \"Missing.wav\".");

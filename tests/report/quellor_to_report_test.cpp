@@ -6,7 +6,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "report/text.h"
+#include "report/output/text.h"
 #include "tests/report/simulated_extraction.h"
 #include "tests/support/program_run.h"
 #include "tests/support/temp_dir.h"

@@ -4,7 +4,7 @@
 
 #include <numeric>
 
-#include "report/block_reader.h"
+#include "report/comparison/block_reader.h"
 #include "tests/support/temp_dir.h"
 
 namespace {

@@ -23,11 +23,16 @@ bool Bit(const std::array<std::uint8_t, kC2>& bits, std::int64_t i) {
 
 void AddSector(const std::array<std::uint8_t, kC2>& wrong,
                const std::array<std::uint8_t, kC2>& flags, report::SectorCounts& c) {
+    bool whole = true;
     for (std::int64_t i = 0; i < kAudio; ++i) {
         c.wrongBytes += Bit(wrong, i);
         c.flaggedBytes += Bit(flags, i);
         c.detectedBytes += Bit(wrong, i) && Bit(flags, i);
+        // The other byte of the same 16-bit sample is byte i ^ 1.
+        c.falseOnWrongSample += Bit(flags, i) && !Bit(wrong, i) && Bit(wrong, i ^ 1);
+        whole = whole && Bit(flags, i);
     }
+    c.flaggedWhole = whole;
     for (std::int64_t i = 0; i < kAudio; i += 2) {
         const bool w = Bit(wrong, i) || Bit(wrong, i + 1);
         const bool f = Bit(flags, i) || Bit(flags, i + 1);
@@ -161,6 +166,13 @@ Expected SimulatedExtraction::Truth(std::int32_t shiftSectors) const {
         expected.samples.wrong += c.wrongSamples;
         expected.samples.flagged += c.flaggedSamples;
         expected.samples.detected += c.detectedSamples;
+        const std::uint64_t falseFlags = c.flaggedBytes - c.detectedBytes;
+        expected.granularity.falseFlags += falseFlags;
+        expected.granularity.onWrongSample += c.falseOnWrongSample;
+        (c.wrongBytes > 0 ? expected.granularity.inSectorWithErrors
+                          : expected.granularity.inSectorWithoutErrors) +=
+            falseFlags - c.falseOnWrongSample;
+        expected.granularity.sectorsFlaggedWhole += c.flaggedWhole ? 1 : 0;
     }
     return expected;
 }

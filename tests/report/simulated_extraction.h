@@ -10,7 +10,7 @@
 #include <memory>
 #include <vector>
 
-#include "report/comparison.h"
+#include "report/comparison/comparison.h"
 #include "simdrive/description.h"
 #include "simdrive/drive.h"
 
@@ -21,6 +21,7 @@ struct Expected {
     report::Tally samples;
     std::int64_t sectorsWithErrors = 0;
     std::int64_t zeroFilledSectors = 0;
+    report::FlagGranularity granularity;
     std::vector<report::SectorCounts> sectors;
 };
 

@@ -4,10 +4,10 @@
 
 #include <sstream>
 
-#include "report/alignment.h"
 #include "report/c2report.h"
-#include "report/sha256.h"
-#include "report/summary.h"
+#include "report/comparison/alignment.h"
+#include "report/comparison/sha256.h"
+#include "report/output/summary.h"
 #include "tests/report/simulated_extraction.h"
 #include "tests/support/temp_dir.h"
 
@@ -56,15 +56,23 @@ void ExpectCounts(const report::PassResult& pass, const Expected& truth) {
     EXPECT_EQ(pass.samples.detected, truth.samples.detected);
     EXPECT_EQ(pass.sectorsWithErrors, truth.sectorsWithErrors);
     EXPECT_EQ(pass.zeroFilledSectors, truth.zeroFilledSectors);
+    const report::FlagGranularity& g = pass.granularity;
+    EXPECT_EQ(g.falseFlags, truth.granularity.falseFlags);
+    EXPECT_EQ(g.onWrongSample, truth.granularity.onWrongSample);
+    EXPECT_EQ(g.inSectorWithErrors, truth.granularity.inSectorWithErrors);
+    EXPECT_EQ(g.inSectorWithoutErrors, truth.granularity.inSectorWithoutErrors);
+    EXPECT_EQ(g.sectorsFlaggedWhole, truth.granularity.sectorsFlaggedWhole);
     ASSERT_EQ(pass.sectors.size(), truth.sectors.size());
     for (std::size_t s = 0; s < truth.sectors.size(); ++s) {
         const auto& got = pass.sectors[s];
         const auto& want = truth.sectors[s];
-        ASSERT_TRUE(
-            got.wrongBytes == want.wrongBytes && got.flaggedBytes == want.flaggedBytes &&
-            got.detectedBytes == want.detectedBytes && got.wrongSamples == want.wrongSamples &&
-            got.flaggedSamples == want.flaggedSamples &&
-            got.detectedSamples == want.detectedSamples && got.zeroFilled == want.zeroFilled)
+        ASSERT_TRUE(got.wrongBytes == want.wrongBytes && got.flaggedBytes == want.flaggedBytes &&
+                    got.detectedBytes == want.detectedBytes &&
+                    got.wrongSamples == want.wrongSamples &&
+                    got.flaggedSamples == want.flaggedSamples &&
+                    got.detectedSamples == want.detectedSamples &&
+                    got.falseOnWrongSample == want.falseOnWrongSample &&
+                    got.flaggedWhole == want.flaggedWhole && got.zeroFilled == want.zeroFilled)
             << "sector " << s << ": wrong " << got.wrongBytes << "/" << want.wrongBytes
             << ", flagged " << got.flaggedBytes << "/" << want.flaggedBytes << ", detected "
             << got.detectedBytes << "/" << want.detectedBytes;
@@ -110,6 +118,10 @@ TEST_P(AgainstTruth, CountsEqualTheModelsTruth) {
     }
     if (!c.unreadable.empty()) {
         EXPECT_GT(verdict.literal.zeroFilledSectors, 0);
+    }
+    // A drive that flags exact bytes and never a right one leaves no false flag anywhere.
+    if (c.granularity == simdrive::FlagGranularity::byte && c.flagGood == 0.0) {
+        EXPECT_EQ(verdict.Best().granularity.falseFlags, 0u);
     }
 }
 

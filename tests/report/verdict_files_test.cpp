@@ -98,6 +98,8 @@ TEST_F(VerdictFiles, TheJsonVerdictHoldsTheCountsAndTheirContext) {
     EXPECT_LE(v["worstRegions"].size(), 5u);
 }
 
+// Ranked by the best alignment: honest pointers delivered a sector late are as good as honest
+// ones to a ripper that applies the lag, and rank with them.
 TEST_F(VerdictFiles, TheRankingOrdersDrivesByMissedBytesThenFalseFlags) {
     Verdict("Late", Drive(6, 1.0, 0.0, true));
     Verdict("Honest", Drive(6, 1.0, 0.0, false));
@@ -107,13 +109,13 @@ TEST_F(VerdictFiles, TheRankingOrdersDrivesByMissedBytesThenFalseFlags) {
                           "FalseFlags.report.json", "Honest.report.json"});
     ASSERT_EQ(run.exitCode, 0) << run.err;
     const auto honest = run.out.find("\n  1  Honest ");
-    const auto falseFlags = run.out.find("\n  2  FalseFlags ");
-    const auto partly = run.out.find("\n  3  Partly ");
-    const auto late = run.out.find("\n  4  Late ");
+    const auto late = run.out.find("\n  2  Late ");
+    const auto falseFlags = run.out.find("\n  3  FalseFlags ");
+    const auto partly = run.out.find("\n  4  Partly ");
     EXPECT_TRUE(honest != std::string::npos && falseFlags != std::string::npos &&
                 partly != std::string::npos && late != std::string::npos)
         << run.out;
-    EXPECT_NE(run.out.find("1 sector late\n"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("  * 1 sector late\n"), std::string::npos) << run.out;
     EXPECT_NE(run.out.find("Ranking table:       comparison.csv\nRanking page:        "
                            "comparison.html\n"),
               std::string::npos);
@@ -121,16 +123,18 @@ TEST_F(VerdictFiles, TheRankingOrdersDrivesByMissedBytesThenFalseFlags) {
     const std::string csv = ReadText(dir_ / "comparison.csv");
     const auto partlyJson = Json("Partly.report.json");
     std::ostringstream row;
-    row << "3,Partly," << std::fixed;
+    row << "4,Partly," << std::fixed;
     row.precision(3);
-    row << partlyJson["missedPerMillion"].get<double>() << ',';
+    row << partlyJson["c2"]["best"]["missedPerMillion"].get<double>() << ',';
     EXPECT_NE(csv.find(row.str()), std::string::npos) << csv;
     std::ostringstream counts;
-    counts << ',' << partlyJson["c2"]["literal"]["bytes"]["missed"].get<std::uint64_t>() << ','
-           << partlyJson["bytesCompared"].get<std::uint64_t>() << ",6,";
+    counts << ',' << partlyJson["c2"]["best"]["bytes"]["missed"].get<std::uint64_t>() << ','
+           << partlyJson["bytesCompared"].get<std::uint64_t>() << ',';
     EXPECT_NE(csv.find(counts.str()), std::string::npos) << csv;
     const std::string page = ReadText(dir_ / "comparison.html");
-    EXPECT_NE(page.find("<td class=\"text\">FalseFlags</td>"), std::string::npos);
+    EXPECT_NE(
+        page.find("<td class=\"name\"><a href=\"FalseFlags.report.html\">FalseFlags</a></td>"),
+        std::string::npos);
 
     const auto one = Run({"--compare", "Honest.report.json"});
     EXPECT_EQ(one.exitCode, 0) << one.err;

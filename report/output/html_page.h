@@ -18,6 +18,10 @@ void WriteReportPage(const nlohmann::ordered_json& verdict, const std::string& c
 void WritePageStart(const std::string& title, std::ostream& out);
 void WritePageEnd(std::ostream& out);
 
+// An href from a page in `pageFolder` to the file `target`: relative, '/' between folders,
+// escaped for a URL and for HTML.
+[[nodiscard]] std::string RelativeLink(const std::string& target, const std::string& pageFolder);
+
 // The text a page shows for the number at `path` of `json` (a JSON pointer such as
 // "/c2/literal/bytes/missed"): grouped integers, rates as percentages, "n/a" for null.
 [[nodiscard]] std::string ShownNumber(const nlohmann::ordered_json& value, bool rate);

@@ -4,7 +4,7 @@
 #include <ostream>
 #include <string>
 
-#include "report/summary.h"
+#include "report/output/summary.h"
 
 namespace report {
 

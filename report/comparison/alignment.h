@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "report/block_reader.h"
+#include "report/comparison/block_reader.h"
 
 namespace report {
 

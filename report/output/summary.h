@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "report/alignment.h"
-#include "report/comparison.h"
-#include "report/text.h"
+#include "report/comparison/alignment.h"
+#include "report/comparison/comparison.h"
+#include "report/output/text.h"
 
 namespace report {
 
@@ -30,6 +30,15 @@ struct InputFile {
     std::uint64_t bytes = 0;
 };
 
+// Which pass of a drive study a verdict judges, as the study file names it.
+struct StudyPassIdentity {
+    std::string vendor, product, revision;
+    std::string form;            // readcd14, d8, density, readcd12
+    std::string speedRequested;  // "max" or "Nx"
+    std::optional<std::int64_t> speedReportedKBps;
+    bool completed = true;  // false: the pass stopped early and is judged over what it holds
+};
+
 struct Verdict {
     InputFile reference, extraction, c2;
     std::string referenceSha256;
@@ -39,6 +48,8 @@ struct Verdict {
     PassResult literal;
     ShiftScore best;                  // best alignment of the pointers (may be the literal one)
     std::optional<PassResult> moved;  // the full pass with the best alignment, when it differs
+    std::optional<StudyPassIdentity> study;
+    [[nodiscard]] const PassResult& Best() const { return moved ? *moved : literal; }
 };
 
 [[nodiscard]] std::vector<Region> FindRegions(const std::vector<SectorCounts>& sectors);

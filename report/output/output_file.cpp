@@ -1,4 +1,4 @@
-#include "report/output_file.h"
+#include "report/output/output_file.h"
 
 #include <filesystem>
 #include <fstream>

@@ -4,8 +4,8 @@
 
 #include <vector>
 
-#include "report/sha256.h"
-#include "report/text.h"
+#include "report/comparison/sha256.h"
+#include "report/output/text.h"
 
 namespace report {
 

@@ -1,11 +1,11 @@
-#include "report/wav_input.h"
+#include "report/comparison/wav_input.h"
 
 #include <array>
 #include <cstdio>
 #include <filesystem>
 #include <system_error>
 
-#include "report/cd_format.h"
+#include "report/comparison/cd_format.h"
 #include "wav/wav_header.h"
 
 namespace report {

@@ -11,7 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "report/block_reader.h"
+#include "report/comparison/block_reader.h"
+#include "report/comparison/granularity.h"
 
 namespace report {
 
@@ -30,6 +31,8 @@ struct SectorCounts {
     std::uint16_t wrongSamples = 0;
     std::uint16_t flaggedSamples = 0;
     std::uint16_t detectedSamples = 0;
+    std::uint16_t falseOnWrongSample = 0;  // false flags on the other byte of a wrong sample
+    bool flaggedWhole = false;             // all 294 pointer bytes set
     bool zeroFilled = false;  // delivered as silence with no flags where the reference has audio
 };
 
@@ -60,6 +63,7 @@ struct PassResult {
     std::int64_t sectorsWithErrors = 0;
     std::int64_t zeroFilledSectors = 0;
     std::uint64_t undeliveredBytes = 0;  // wrong bytes of the zero-filled sectors
+    FlagGranularity granularity;         // of the delivered sectors
     std::vector<SectorCounts> sectors;
     std::vector<ShiftScore> shifts;  // literal first; filled when scoring was asked for
 };

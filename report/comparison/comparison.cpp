@@ -1,4 +1,4 @@
-#include "report/comparison.h"
+#include "report/comparison/comparison.h"
 
 #include <algorithm>
 #include <array>
@@ -6,9 +6,8 @@
 #include <functional>
 #include <future>
 
-#include "report/bit_counts.h"
-#include "report/cd_format.h"
-#include "report/text.h"
+#include "report/comparison/bit_counts.h"
+#include "report/comparison/cd_format.h"
 
 namespace report {
 namespace {
@@ -52,7 +51,7 @@ const std::uint8_t* FlagsAt(const std::uint8_t* stream, std::int64_t position,
 SectorCounts CountSector(const std::uint8_t* audio, const std::uint8_t* expected,
                          const std::uint8_t* flags, std::uint8_t* wrongMask) {
     int wrongBytes = 0, flaggedBytes = 0, detectedBytes = 0;
-    int wrongSamples = 0, flaggedSamples = 0, detectedSamples = 0;
+    int wrongSamples = 0, flaggedSamples = 0, detectedSamples = 0, falseOnWrongSample = 0;
     const bool same = std::memcmp(audio, expected, kSectorBytes) == 0;
     if (same && AllZero(flags, kC2Bytes)) {
         return SectorCounts{};  // the common case: a clean sector, nothing flagged
@@ -68,6 +67,7 @@ SectorCounts CountSector(const std::uint8_t* audio, const std::uint8_t* expected
         wrongBytes += Count(wrong);
         flaggedBytes += Count(flag);
         detectedBytes += Count(wrong & flag);
+        falseOnWrongSample += FalseFlagsOnWrongSamples(wrong, flag);
         const std::uint8_t wrongSample = SampleMask(wrong);
         const std::uint8_t flagSample = SampleMask(flag);
         wrongSamples += Count(wrongSample);
@@ -75,13 +75,16 @@ SectorCounts CountSector(const std::uint8_t* audio, const std::uint8_t* expected
         detectedSamples += Count(wrongSample & flagSample);
     }
     auto narrow = [](int v) { return static_cast<std::uint16_t>(v); };
-    return SectorCounts{narrow(wrongBytes),
-                        narrow(flaggedBytes),
-                        narrow(detectedBytes),
-                        narrow(wrongSamples),
-                        narrow(flaggedSamples),
-                        narrow(detectedSamples),
-                        false};
+    return SectorCounts{
+        narrow(wrongBytes),
+        narrow(flaggedBytes),
+        narrow(detectedBytes),
+        narrow(wrongSamples),
+        narrow(flaggedSamples),
+        narrow(detectedSamples),
+        narrow(falseOnWrongSample),
+        std::all_of(flags, flags + kC2Bytes, [](std::uint8_t b) { return b == 0xFF; }),
+        false};
 }
 
 // Adds, for every candidate shift, the wrong bytes of one sector whose moved flag is set. Only
@@ -113,33 +116,50 @@ void Add(Tally& tally, std::uint64_t wrong, std::uint64_t flagged, std::uint64_t
     tally.detected += detected;
 }
 
-// Set bits of the pointer stream around one bit position, for counting what a shift moves
-// across it: Between(a, b) counts the set bits in [at + a, at + b), |a|, |b| <= kMaxShiftBytes
-// bytes.
-class EdgeBits {
+// Set bits of a stretch of the pointer stream, counted by prefix sums: Between(a, b) counts
+// the set bits in [a, b) of the whole file's stream, both inside the stretch.
+class StreamBits {
 public:
-    [[nodiscard]] bool Load(RegionReader& c2, std::int64_t at) {
-        std::vector<std::uint8_t> bytes(2 * kMaxShiftBytes);
-        at_ = at;
-        if (!c2.Read(at / 8 - kMaxShiftBytes, bytes)) {
+    // The stretch read from the file: bytes [firstByte, firstByte + count).
+    [[nodiscard]] bool Load(RegionReader& c2, std::int64_t firstByte, std::int64_t count) {
+        std::vector<std::uint8_t> bytes(static_cast<std::size_t>(count));
+        if (!c2.Read(firstByte, bytes)) {
             return false;
         }
-        prefix_.assign(bytes.size() * 8 + 1, 0);
-        for (std::size_t bit = 0; bit < bytes.size() * 8; ++bit) {
-            prefix_[bit + 1] = prefix_[bit] + ((bytes[bit >> 3] >> (7 - (bit & 7))) & 1);
-        }
+        Take(bytes.data(), firstByte, count);
         return true;
     }
+    // The stretch already in memory: `bytes` holds the stream's bytes from `firstByte` on.
+    void Take(const std::uint8_t* bytes, std::int64_t firstByte, std::int64_t count) {
+        firstBit_ = firstByte * 8;
+        prefix_.assign(static_cast<std::size_t>(count) * 8 + 1, 0);
+        for (std::size_t bit = 0; bit + 1 < prefix_.size(); ++bit) {
+            prefix_[bit + 1] = prefix_[bit] + ((bytes[bit >> 3] >> (7 - (bit & 7))) & 1);
+        }
+    }
     [[nodiscard]] std::uint64_t Between(std::int64_t a, std::int64_t b) const {
-        const std::int64_t origin = at_ - (at_ / 8 - kMaxShiftBytes) * 8;
-        return prefix_[static_cast<std::size_t>(origin + b)] -
-               prefix_[static_cast<std::size_t>(origin + a)];
+        return prefix_[static_cast<std::size_t>(b - firstBit_)] -
+               prefix_[static_cast<std::size_t>(a - firstBit_)];
     }
 
 private:
-    std::int64_t at_ = 0;
+    std::int64_t firstBit_ = 0;
     std::vector<std::uint64_t> prefix_;
 };
+
+// A zero-filled sector stays out of the verdict, so the flags a moved alignment would put into
+// it must stay out of that alignment's score too; else the drive's own flags for a failed read,
+// delivered late, count against the very shift that explains them.
+void UnscoreZeroFilled(const std::uint8_t* stream, std::int64_t start,
+                       std::vector<ShiftScore>& scores) {
+    StreamBits around;
+    const std::int64_t firstByte = start / 8 - kMaxShiftBytes;
+    around.Take(stream + firstByte, firstByte, kC2Bytes + 2 * kMaxShiftBytes);
+    for (ShiftScore& score : scores) {
+        score.bytes.flagged -=
+            around.Between(start + score.shift.bits, start + score.shift.bits + kSectorBits);
+    }
+}
 
 struct BlockBuffers {
     std::vector<std::uint8_t> audio = std::vector<std::uint8_t>(kBlockSectors * kSectorBytes);
@@ -261,6 +281,9 @@ bool ComparePass(const ComparisonFiles& files, C2Shift shift, bool scoreShifts,
                 counts.zeroFilled = AllZero(own, kC2Bytes) && AllZero(delivered, kSectorBytes);
             }
             if (counts.zeroFilled) {
+                if (scoreShifts) {
+                    UnscoreZeroFilled(stream.data(), start, result.shifts);
+                }
                 ++result.zeroFilledSectors;
                 result.undeliveredBytes += counts.wrongBytes;
             } else {
@@ -270,23 +293,31 @@ bool ComparePass(const ComparisonFiles& files, C2Shift shift, bool scoreShifts,
                 Add(result.bytes, counts.wrongBytes, counts.flaggedBytes, counts.detectedBytes);
                 Add(result.samples, counts.wrongSamples, counts.flaggedSamples,
                     counts.detectedSamples);
+                AddSector(counts.wrongBytes, counts.flaggedBytes, counts.detectedBytes,
+                          counts.falseOnWrongSample, counts.flaggedWhole, result.granularity);
             }
             result.sectors[static_cast<std::size_t>(first + s)] = counts;
         }
     }
     // A moved candidate's flags are the stream's bits [begin + shift, end + shift): those that
     // cross either edge of the compared range are lost or gained.
-    EdgeBits head, tail;
-    if (!result.shifts.empty() &&
-        (!head.Load(*files.c2, begin * kSectorBits) || !tail.Load(*files.c2, end * kSectorBits))) {
+    StreamBits head, tail;
+    auto around = [&](StreamBits& bits, std::int64_t sector) {
+        return bits.Load(*files.c2, sector * kC2Bytes - kMaxShiftBytes, 2 * kMaxShiftBytes);
+    };
+    if (!result.shifts.empty() && (!around(head, begin) || !around(tail, end))) {
         return false;
     }
+    const std::int64_t first = begin * kSectorBits, last = end * kSectorBits;
     for (ShiftScore& score : result.shifts) {
         const std::int64_t bits = score.shift.bits;
-        const std::uint64_t gained = bits > 0 ? tail.Between(0, bits) : head.Between(bits, 0);
-        const std::uint64_t lost = bits > 0 ? head.Between(0, bits) : tail.Between(bits, 0);
+        const std::uint64_t gained =
+            bits > 0 ? tail.Between(last, last + bits) : head.Between(first + bits, first);
+        const std::uint64_t lost =
+            bits > 0 ? head.Between(first, first + bits) : tail.Between(last + bits, last);
         score.bytes.wrong = result.bytes.wrong;
-        score.bytes.flagged = allFlags + gained - lost;
+        // Flags already taken out for zero-filled sectors stay out (unsigned wrap-around).
+        score.bytes.flagged += allFlags + gained - lost;
     }
     return true;
 }

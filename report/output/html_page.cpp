@@ -1,8 +1,11 @@
-#include "report/html_page.h"
+#include "report/output/html_page.h"
 
+#include <cctype>
 #include <cstdio>
+#include <filesystem>
+#include <system_error>
 
-#include "report/text.h"
+#include "report/output/text.h"
 
 namespace report {
 namespace {
@@ -11,7 +14,7 @@ using Json = nlohmann::ordered_json;
 
 const char* const kStyle = R"(
 :root { color-scheme: light; }
-body { font-family: system-ui, sans-serif; margin: 0 auto; max-width: 1100px; padding: 1rem;
+body { font-family: system-ui, sans-serif; margin: 0 auto; max-width: 1240px; padding: 1rem;
        color: #222; background: #fff; line-height: 1.4; }
 h1 { font-size: 1.5rem; margin: 0.2rem 0 0.8rem; }
 h2 { font-size: 1.15rem; margin: 1.6rem 0 0.5rem; border-bottom: 1px solid #ddd; }
@@ -20,10 +23,12 @@ h2 { font-size: 1.15rem; margin: 1.6rem 0 0.5rem; border-bottom: 1px solid #ddd;
 .warning { border-left-color: #d62728; }
 .scroll { overflow-x: auto; }
 table { border-collapse: collapse; margin: 0.3rem 0; }
-th, td { padding: 0.25rem 0.6rem; border-bottom: 1px solid #eee; text-align: right;
+th, td { padding: 0.25rem 0.45rem; border-bottom: 1px solid #eee; text-align: right;
          white-space: nowrap; }
 th:first-child, td:first-child { text-align: left; }
 td.text { text-align: left; white-space: normal; }
+th.name, td.name { text-align: left; }
+.matrix td.cell { text-align: left; vertical-align: top; border-left: 1px solid #eee; }
 dl { display: grid; grid-template-columns: max-content 1fr; gap: 0.2rem 1rem; margin: 0; }
 dt { font-weight: 600; }
 dd { margin: 0; overflow-wrap: anywhere; }
@@ -118,6 +123,25 @@ void TallyTable(const Json& v, std::ostream& out) {
     out << "</table></div>\n";
 }
 
+void GranularityTable(const Json& v, std::ostream& out) {
+    out << "<h2>Flag granularity</h2>\n<p>Where the false flags sit, at the best alignment ("
+        << Text(v, "/flagGranularity/alignment")
+        << "): a drive that flags exact bytes has few beside its wrong bytes; one that flags "
+           "whole samples puts them on the other byte of a wrong sample; one that flags whole "
+           "sectors, elsewhere in its sectors.</p>\n<div class=\"scroll\"><table>\n";
+    const std::pair<const char*, const char*> rows[] = {
+        {"false flags", "falseFlags"},
+        {"on the other byte of a wrong sample", "onWrongSample"},
+        {"elsewhere in sectors with errors", "inSectorsWithErrors"},
+        {"in sectors without errors", "inSectorsWithoutErrors"},
+        {"sectors flagged whole (all 294 bytes)", "sectorsFlaggedWhole"}};
+    for (const auto& [label, field] : rows) {
+        out << "<tr><td>" << label << "</td>"
+            << NumberCell(v, std::string("/flagGranularity/") + field) << "</tr>\n";
+    }
+    out << "</table></div>\n";
+}
+
 void RegionTable(const Json& v, std::ostream& out) {
     const Json& regions = At(v, "/worstRegions");
     out << "<h2>Worst regions</h2>\n";
@@ -184,6 +208,26 @@ void WritePageStart(const std::string& title, std::ostream& out) {
         << "</head>\n<body>\n<h1>" << XmlEscape(title) << "</h1>\n";
 }
 
+std::string RelativeLink(const std::string& target, const std::string& pageFolder) {
+    std::error_code failure;
+    std::filesystem::path link = std::filesystem::relative(target, pageFolder, failure);
+    if (failure || link.empty()) {
+        link = std::filesystem::absolute(target, failure);
+    }
+    std::string href;
+    for (const unsigned char c : link.generic_string()) {
+        if (std::isalnum(c) ||
+            std::string_view("-._~/").find(static_cast<char>(c)) != std::string_view::npos) {
+            href += static_cast<char>(c);
+        } else {
+            char escaped[4];
+            std::snprintf(escaped, sizeof escaped, "%%%02X", c);
+            href += escaped;
+        }
+    }
+    return href;
+}
+
 void WritePageEnd(std::ostream& out) {
     out << "</body>\n</html>\n";
 }
@@ -200,6 +244,7 @@ void WriteReportPage(const nlohmann::ordered_json& v, const std::string& chartSv
         << NumberCell(v, "/c2/literal/bytes/flagged", false, "span") << " flags.</p>\n";
     Summary(v, out);
     TallyTable(v, out);
+    GranularityTable(v, out);
     RegionTable(v, out);
     // The chart without its XML declaration, which has no place inside HTML.
     const std::size_t svg = chartSvg.find("<svg");

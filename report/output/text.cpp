@@ -1,8 +1,8 @@
-#include "report/text.h"
+#include "report/output/text.h"
 
 #include <cstdio>
 
-#include "report/cd_format.h"
+#include "report/comparison/cd_format.h"
 
 namespace report {
 

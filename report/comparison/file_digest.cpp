@@ -1,4 +1,4 @@
-#include "report/file_digest.h"
+#include "report/comparison/file_digest.h"
 
 #include <algorithm>
 #include <vector>

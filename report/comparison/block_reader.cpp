@@ -1,8 +1,8 @@
-#include "report/block_reader.h"
+#include "report/comparison/block_reader.h"
 
 #include <algorithm>
 
-#include "report/file_digest.h"
+#include "report/comparison/file_digest.h"
 
 namespace report {
 

@@ -9,7 +9,7 @@
 #include <span>
 #include <string>
 
-#include "report/sha256.h"
+#include "report/comparison/sha256.h"
 
 namespace report {
 

@@ -9,7 +9,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "report/summary.h"
+#include "report/output/summary.h"
 
 namespace report {
 
@@ -21,6 +21,22 @@ inline constexpr int kVerdictFormatVersion = 1;
 
 // Missed bytes per million bytes compared: errors the drive did not flag, per delivered byte.
 [[nodiscard]] double MissedPerMillion(const Verdict& verdict);
+
+// A kind of JSON file c2report reads, and the messages that refuse one (each follows the
+// quoted path).
+struct JsonFileKind {
+    const char* format;
+    int formatVersion;
+    const char* notOurs;
+    const char* notComplete;
+    const char* otherVersion;  // followed by the version found
+};
+
+// Reads a JSON file of `kind`; on failure returns nothing and fills `error` with a sentence
+// naming `path`.
+[[nodiscard]] std::optional<nlohmann::ordered_json> ReadFormatJson(const std::string& path,
+                                                                   const JsonFileKind& kind,
+                                                                   std::string& error);
 
 // Reads a verdict written by WriteVerdictJson; on failure returns nothing and fills `error`
 // with a sentence naming `path`.

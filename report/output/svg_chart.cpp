@@ -1,12 +1,12 @@
-#include "report/svg_chart.h"
+#include "report/output/svg_chart.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <vector>
 
-#include "report/cd_format.h"
-#include "report/text.h"
+#include "report/comparison/cd_format.h"
+#include "report/output/text.h"
 
 namespace report {
 namespace {

@@ -1,4 +1,4 @@
-#include "report/alignment.h"
+#include "report/comparison/alignment.h"
 
 #include <algorithm>
 #include <cstring>
@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "report/cd_format.h"
+#include "report/comparison/cd_format.h"
 
 namespace report {
 namespace {

@@ -1,10 +1,10 @@
-#include "report/summary.h"
+#include "report/output/summary.h"
 
 #include <algorithm>
 #include <cstdio>
 
-#include "report/cd_format.h"
-#include "report/text.h"
+#include "report/comparison/cd_format.h"
+#include "report/output/text.h"
 
 namespace report {
 namespace {
@@ -81,6 +81,19 @@ void C2AlignmentLines(const Verdict& verdict, std::ostream& out) {
         << Percent(moved.detected, moved.wrong) << ", false flags "
         << Percent(moved.FalseFlags(), moved.flagged) << " of " << Grouped(moved.flagged)
         << " flags\n";
+}
+
+void GranularityLines(const Verdict& verdict, std::ostream& out) {
+    const FlagGranularity& g = verdict.Best().granularity;
+    auto line = [&](const std::string& label, std::uint64_t count) {
+        out << "  " << Column(label, 34) << Grouped(count) << '\n';
+    };
+    out << "Flag granularity (" << verdict.best.shift.Describe() << "):\n";
+    line("false flags", g.falseFlags);
+    line("  on the other byte of a wrong sample", g.onWrongSample);
+    line("  elsewhere in sectors with errors", g.inSectorWithErrors);
+    line("  in sectors without errors", g.inSectorWithoutErrors);
+    line("sectors flagged whole (294 bytes)", g.sectorsFlaggedWhole);
 }
 
 void RegionLines(const std::vector<SectorCounts>& sectors, std::ostream& out) {
@@ -221,6 +234,7 @@ void WriteSummary(const Verdict& verdict, std::ostream& out) {
         out << "C2 pointers " << verdict.best.shift.Describe() << ":\n";
         TallyLines(verdict.moved->bytes, verdict.moved->samples, out);
     }
+    GranularityLines(verdict, out);
     RegionLines(literal.sectors, out);
 }
 

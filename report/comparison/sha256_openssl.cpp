@@ -1,7 +1,7 @@
 #include <openssl/evp.h>
 
-#include "report/sha256.h"
-#include "report/text.h"
+#include "report/comparison/sha256.h"
+#include "report/output/text.h"
 
 namespace report {
 

@@ -1,0 +1,63 @@
+// The ranking of verdicts: `c2report --compare A.report.json ...`, and the table of a study.
+// Rows are ordered by what a ripper that applies the drive's lag would trust: the best
+// alignment's missed bytes per million compared, then its false-flag rate; the pointers as
+// delivered stand beside, marked where they are not the best alignment.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+namespace report {
+
+struct RankedDrive {
+    std::string verdictPath;
+    std::string pagePath;  // the verdict's report page
+    std::string drive;     // the row's name: the drive, or vendor product revision form speed
+    nlohmann::ordered_json verdict;       // the numbers the pages show, with their field paths
+    double missedPerMillion = 0;          // best alignment
+    std::optional<double> falseFlagRate;  // best alignment; none when nothing was flagged
+    std::optional<double> detectionRate;  // best alignment; none when nothing was wrong
+    double literalMissedPerMillion = 0;   // the pointers as delivered
+    std::optional<double> literalFalseFlagRate;
+    bool moved = false;             // the best alignment is not the pointers as delivered
+    bool partial = false;           // a study pass that was cut short
+    std::uint64_t missedBytes = 0;  // best alignment
+    std::uint64_t bytesCompared = 0;
+    std::int64_t offsetSamples = 0;
+    std::int64_t unreadableSectors = 0;
+    std::string c2Alignment;
+    std::string referenceSha256;
+};
+
+// The figures the ranking needs from one verdict; nothing, with `error` naming `path`, when a
+// field is missing or of the wrong kind. A study verdict's row is named by its drive's
+// identity, form and speed.
+[[nodiscard]] std::optional<RankedDrive> RankedFromVerdict(const nlohmann::ordered_json& verdict,
+                                                           const std::string& path,
+                                                           std::string& error);
+
+// Fewest missed bytes per million compared at the best alignment first, then the lowest
+// false-flag rate there (none flagged counts as none false), then the name.
+void SortRanking(std::vector<RankedDrive>& drives);
+
+// `heading` ends with a colon; the table follows.
+void WriteRankingTable(const std::vector<RankedDrive>& drives, const std::string& heading,
+                       std::ostream& out);
+void WriteRankingCsv(const std::vector<RankedDrive>& drives, std::ostream& out);
+// The ranking as an HTML table; every number carries its verdict and field (data-verdict,
+// data-json) and each row links to its verdict's page, relative to `pageFolder`.
+void WriteRankingHtmlTable(const std::vector<RankedDrive>& drives, const std::string& pageFolder,
+                           std::ostream& out);
+void WriteRankingPage(const std::vector<RankedDrive>& drives, std::ostream& out);
+
+// Runs `c2report --compare <verdict.json>...`: the table to `out`, comparison.html and
+// comparison.csv into the current folder; failures to `err`. Returns the exit code.
+[[nodiscard]] int RunCompare(const std::vector<std::string>& verdictPaths, std::ostream& out,
+                             std::ostream& err);
+
+}  // namespace report
