@@ -131,8 +131,8 @@ std::optional<std::pair<drive::DriveRecord*, std::int32_t>> DriveToRead(std::int
 std::int32_t StudyDrive() {
     const std::int32_t count = ArgumentCount(ArgumentText());
     std::optional<std::vector<StudySpeed>> speeds = std::vector<StudySpeed>{};
-    if (count == 4 && Argument(3) == "--speeds") {
-        speeds = ParseSpeedList(Argument(4));
+    if (count == 4) {
+        speeds = Argument(3) == "--speeds" ? ParseSpeedList(Argument(4)) : std::nullopt;
     }
     if ((count != 2 && count != 4) || !speeds) {
         WriteLine("Usage : Quellor <Drive number>");
