@@ -289,7 +289,10 @@ C2Honesty WithOverrides(C2Honesty honesty, const FormOverrides& form) {
     honesty.flagWrong = form.flagWrong.value_or(honesty.flagWrong);
     honesty.flagGood = form.flagGood.value_or(honesty.flagGood);
     honesty.granularity = form.granularity.value_or(honesty.granularity);
-    honesty.lagBytes = form.lagBytes.value_or(honesty.lagBytes);
+    if (form.lagBytes) {
+        honesty.oneSectorLate = false;
+        honesty.lagBytes = *form.lagBytes;
+    }
     honesty.blockError = form.blockError.value_or(honesty.blockError);
     honesty.alwaysZero = form.alwaysZero;
     return honesty;
@@ -349,10 +352,11 @@ const std::map<std::string, Setter>& Setters() {
          [](Section& s, const std::string& v) { s.settings.honesty.granularity = ToGranularity(v); }},
         {"c2_late",
          [](Section& s, const std::string& v) {
-             s.settings.honesty.lagBytes = ToFlag(v) ? kC2Bytes : 0;
+             s.settings.honesty.oneSectorLate = ToFlag(v);
          }},
         {"c2_lag",
          [](Section& s, const std::string& v) {
+             s.settings.honesty.oneSectorLate = false;
              s.settings.honesty.lagBytes = static_cast<uint32_t>(ToInteger(v, 0, 3 * 294));
          }},
         {"c2_block_error",

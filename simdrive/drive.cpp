@@ -361,13 +361,13 @@ void Drive::OwnFlags(int64_t sector, const C2Honesty& honesty, std::span<uint8_t
 
 void Drive::DeliveredPointers(int64_t sector, const C2Honesty& honesty,
                               std::span<uint8_t> pointers) const {
-    if (honesty.lagBytes == 0) {
+    if (honesty.Lag() == 0) {
         OwnFlags(sector, honesty, pointers);
         return;
     }
     // The pointer stream runs 294 bytes a sector; a late drive sends the bytes that belong
-    // `lagBytes` earlier, which span at most two sectors' flags.
-    const int64_t from = sector * int64_t{kC2Bytes} - int64_t{honesty.lagBytes};
+    // Lag() earlier, which span at most two sectors' flags.
+    const int64_t from = sector * int64_t{kC2Bytes} - int64_t{honesty.Lag()};
     const int64_t first = FloorDiv(from, kC2Bytes);
     const auto skip = static_cast<size_t>(from - first * int64_t{kC2Bytes});
     std::array<uint8_t, 2 * kC2Bytes> two{};

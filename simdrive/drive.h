@@ -45,9 +45,11 @@ struct C2Honesty {
     double flagWrong = 1.0;  // chance that a corrupted byte is flagged
     double flagGood = 0.0;   // chance that an intact byte of a damaged sector is flagged
     FlagGranularity granularity = FlagGranularity::byte;
+    bool oneSectorLate = false;  // quirk: sector s carries the flags of sector s - 1
     // Quirk: the pointers arrive this many pointer bytes late (294 = one sector); the first
-    // ones of the disc come as zeros.
+    // ones of the disc come as zeros. oneSectorLate stands for 294.
     uint32_t lagBytes = 0;
+    [[nodiscard]] uint32_t Lag() const { return oneSectorLate ? kC2Bytes : lagBytes; }
     bool alwaysZero = false;  // pointers all zero whatever was read
     BlockErrorByte blockError = BlockErrorByte::flags;
 };

@@ -119,7 +119,7 @@ void SimulatedExtraction::Write(const std::filesystem::path& folder, const std::
 }
 
 Expected SimulatedExtraction::Truth(std::int32_t shiftSectors) const {
-    const bool late = drive_->Settings().honesty.lagBytes == simdrive::kC2Bytes;
+    const bool late = drive_->Settings().honesty.oneSectorLate;
     // The pointers that arrived with sector s, from what the model says it flagged.
     auto deliveredFlags = [&](std::int64_t s) {
         std::array<std::uint8_t, kC2> none{};

@@ -163,7 +163,7 @@ TEST(HonestyTest, SampleGranularityFlagsWholeSamples) {
 
 TEST(QuirkTest, LatePointersArriveWithTheNextSector) {
     DriveSettings settings;
-    settings.honesty.lagBytes = kC2Bytes;
+    settings.honesty.oneSectorLate = true;
     Drive drive(settings, MakePatternDisc(100, 4, Scratched(0.05)));
     const Reply reply = Send(drive, testkit::ReadCd(18, 34, 0x12), Direction::in, 34 * 2646);
     ASSERT_TRUE(reply.Good());

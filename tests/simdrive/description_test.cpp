@@ -56,7 +56,7 @@ disc = none
     EXPECT_TRUE(s.fullTocInControlByte);
     EXPECT_EQ(s.readOffsetSamples, -1164);
     EXPECT_EQ(s.honesty.granularity, FlagGranularity::sample);
-    EXPECT_EQ(s.honesty.lagBytes, kC2Bytes);
+    EXPECT_TRUE(s.honesty.oneSectorLate);
     EXPECT_EQ(drive->LeadOut(), 500);
     EXPECT_TRUE(drive->Truth(41).unreadable);
     EXPECT_FALSE(set->Find(2, 6, 0)->HasDisc());
@@ -241,7 +241,7 @@ TEST_F(ShippedDriveTest, AllDrivesInOneSet) {
     EXPECT_NE(set.Find(1, 0, 0), nullptr);
     EXPECT_NE(set.Find(4, 0, 0), nullptr);
     EXPECT_FALSE(set.Find(3, 1, 0)->HasDisc());
-    EXPECT_EQ(set.Find(2, 0, 0)->Settings().honesty.lagBytes, kC2Bytes);
+    EXPECT_TRUE(set.Find(2, 0, 0)->Settings().honesty.oneSectorLate);
 }
 
 }  // namespace
