@@ -9,14 +9,35 @@
 namespace audio {
 namespace {
 
-std::optional<bool> PageBit(std::span<const std::byte> reply, std::size_t pageAt, std::int32_t bit,
+// Where the capabilities page starts: after the mode header and the block descriptors.
+std::optional<std::size_t> PageStart(std::span<const std::byte> reply, bool tenByte) {
+    const std::size_t header = tenByte ? 8 : 4;
+    if (reply.size() < header) {
+        return std::nullopt;
+    }
+    return header + std::size_t{ByteAt(reply, header - 1)};
+}
+
+std::optional<bool> PageBit(std::span<const std::byte> reply, bool tenByte, std::int32_t bit,
                             std::int32_t byteIndex) {
     runtime::CheckRange(bit >= 0 && bit < 8 && byteIndex >= 0);
-    const std::size_t at = pageAt + static_cast<std::size_t>(byteIndex);
-    if (at >= reply.size()) {
+    const std::optional<std::size_t> page = PageStart(reply, tenByte);
+    const std::size_t at = page.value_or(0) + static_cast<std::size_t>(byteIndex);
+    if (!page || at >= reply.size()) {
         return std::nullopt;
     }
     return ((ByteAt(reply, at) >> bit) & 1) != 0;
+}
+
+std::optional<std::uint16_t> PageWord(std::span<const std::byte> reply, bool tenByte,
+                                      std::int32_t byteIndex) {
+    runtime::CheckRange(byteIndex >= 0);
+    const std::optional<std::size_t> page = PageStart(reply, tenByte);
+    const std::size_t at = page.value_or(0) + static_cast<std::size_t>(byteIndex);
+    if (!page || at + 1 >= reply.size()) {
+        return std::nullopt;
+    }
+    return static_cast<std::uint16_t>(Be16At(reply, at));
 }
 
 char UpperAscii(char c) {
@@ -60,18 +81,22 @@ void SplitC2Transfer(std::int32_t method, std::span<const std::byte> wire, std::
 
 std::optional<bool> CapabilityBitOfSense6(std::span<const std::byte> reply, std::int32_t bit,
                                           std::int32_t byteIndex) {
-    if (reply.size() < 4) {
-        return std::nullopt;
-    }
-    return PageBit(reply, 4 + std::size_t{ByteAt(reply, 3)}, bit, byteIndex);
+    return PageBit(reply, false, bit, byteIndex);
 }
 
 std::optional<bool> CapabilityBitOfSense10(std::span<const std::byte> reply, std::int32_t bit,
                                            std::int32_t byteIndex) {
-    if (reply.size() < 8) {
-        return std::nullopt;
-    }
-    return PageBit(reply, 8 + std::size_t{ByteAt(reply, 7)}, bit, byteIndex);
+    return PageBit(reply, true, bit, byteIndex);
+}
+
+std::optional<std::uint16_t> CapabilityWordOfSense6(std::span<const std::byte> reply,
+                                                    std::int32_t byteIndex) {
+    return PageWord(reply, false, byteIndex);
+}
+
+std::optional<std::uint16_t> CapabilityWordOfSense10(std::span<const std::byte> reply,
+                                                     std::int32_t byteIndex) {
+    return PageWord(reply, true, byteIndex);
 }
 
 bool HasC2WithoutBlockErrorName(std::string_view productName) {

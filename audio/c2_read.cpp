@@ -43,19 +43,24 @@ void RezeroUnit(const drive::DriveRecord& drive) {
     (void)RunWithoutReply(drive, DriveCommand(block, drive::DataDirection::none, 0, 0));
 }
 
-std::optional<bool> SenseCapabilityBit(const drive::DriveRecord& drive, const CommandBlock& block,
-                                       std::uint32_t replyBytes, std::int32_t bit,
-                                       std::int32_t byteIndex) {
-    std::optional<bool> value;
-    const bool tenByte = block.length == 10;
-    (void)drive::CommandCycle(
-        drive, ReplyCommand(block, replyBytes),
-        [&](const drive::CommandResult& answer, std::span<const std::uint8_t> reply) {
-            if (answer.Succeeded()) {
-                value = tenByte ? CapabilityBitOfSense10(std::as_bytes(reply), bit, byteIndex)
-                                : CapabilityBitOfSense6(std::as_bytes(reply), bit, byteIndex);
-            }
-        });
+// Asks for the capabilities page with MODE SENSE(6), then (10) when that fails, and decodes
+// the reply with decode(reply, tenByte).
+template <typename Decode>
+auto SenseCapabilities(const drive::DriveRecord& drive, Decode&& decode) {
+    decltype(decode(std::span<const std::byte>{}, false)) value;
+    const auto sense = [&](const CommandBlock& block, std::uint32_t replyBytes) {
+        (void)drive::CommandCycle(
+            drive, ReplyCommand(block, replyBytes),
+            [&](const drive::CommandResult& answer, std::span<const std::uint8_t> reply) {
+                if (answer.Succeeded()) {
+                    value = decode(std::as_bytes(reply), block.length == 10);
+                }
+            });
+    };
+    sense(CapabilitiesSense6Command(), modeSense6ReplyBytes);
+    if (!value) {
+        sense(CapabilitiesSense10Command(), modeSense10ReplyBytes);
+    }
     return value;
 }
 
@@ -123,12 +128,20 @@ bool SupportsC2Pointers(drive::DriveRecord& drive) {
 
 bool ReadAudioC2(std::span<std::byte> c2Buffer, std::span<std::byte> audioBuffer,
                  std::int32_t count, std::int64_t sector, drive::DriveRecord& drive) {
+    // A drive that answers GOOD with fewer bytes than asked has not read the sectors.
+    return ReadAudioC2Answer(c2Buffer, audioBuffer, count, sector, drive).SucceededInFull();
+}
+
+drive::CommandResult ReadAudioC2Answer(std::span<std::byte> c2Buffer,
+                                       std::span<std::byte> audioBuffer, std::int32_t count,
+                                       std::int64_t sector, drive::DriveRecord& drive) {
     CheckRoomFor(count, c2Buffer, audioBuffer);
     if (drive.c2Method < 0) {
-        return false;
+        drive::CommandResult noForm;
+        noForm.status = aspi::statusInvalidRequest;
+        return noForm;
     }
-    // A drive that answers GOOD with fewer bytes than asked has not read the sectors.
-    return RunC2Read(c2Buffer, audioBuffer, count, sector, drive).SucceededInFull();
+    return RunC2Read(c2Buffer, audioBuffer, count, sector, drive);
 }
 
 C2Search FindC2Mode(std::int32_t sector, drive::DriveRecord& drive) {
@@ -161,6 +174,37 @@ C2Search FindC2Mode(std::int32_t sector, drive::DriveRecord& drive) {
     return unreadable ? C2Search::unreadable : C2Search::noForm;
 }
 
+C2FormsFound FindEveryC2Form(std::int32_t sector, drive::DriveRecord& drive) {
+    C2FormsFound found;
+    for (const std::int32_t method :
+         {c2ReadCdWithBlockError, c2VendorD8, c2DensitySwitch, c2ReadCd}) {
+        if (method == c2DensitySwitch) {
+            PrepareReadC2(drive);
+        }
+        const Probe probe = TryC2Method(method, sector, drive);
+        found.byMethod[static_cast<std::size_t>(method)] = probe == Probe::passed;
+        found.unreadable = found.unreadable || probe == Probe::unreadable;
+        // The forms after it read with READ CD, which a drive left at 2,646-byte blocks may
+        // refuse.
+        RestoreDataDensity(drive);
+    }
+    drive.c2Method = noC2Method;
+    return found;
+}
+
+bool SetReadSpeed(std::uint16_t readKBps, drive::DriveRecord& drive) {
+    return RunWithoutReply(
+               drive, DriveCommand(SetCdSpeedCommand(readKBps), drive::DataDirection::none, 0, 0))
+        .Succeeded();
+}
+
+std::optional<std::uint16_t> CurrentReadSpeed(drive::DriveRecord& drive) {
+    return SenseCapabilities(drive, [](std::span<const std::byte> reply, bool tenByte) {
+        return tenByte ? CapabilityWordOfSense10(reply, currentReadSpeedByte)
+                       : CapabilityWordOfSense6(reply, currentReadSpeedByte);
+    });
+}
+
 bool DetectC2Mode(std::int32_t sector, drive::DriveRecord& drive) {
     return FindC2Mode(sector, drive) == C2Search::found;
 }
@@ -179,12 +223,11 @@ void RestoreDataDensity(drive::DriveRecord& drive) {
 
 bool GetCapabilityBit(bool& value, std::int32_t bit, std::int32_t byteIndex,
                       drive::DriveRecord& drive) {
-    std::optional<bool> found = SenseCapabilityBit(drive, CapabilitiesSense6Command(),
-                                                   modeSense6ReplyBytes, bit, byteIndex);
-    if (!found) {
-        found = SenseCapabilityBit(drive, CapabilitiesSense10Command(), modeSense10ReplyBytes, bit,
-                                   byteIndex);
-    }
+    const std::optional<bool> found =
+        SenseCapabilities(drive, [&](std::span<const std::byte> reply, bool tenByte) {
+            return tenByte ? CapabilityBitOfSense10(reply, bit, byteIndex)
+                           : CapabilityBitOfSense6(reply, bit, byteIndex);
+        });
     if (!found) {
         return false;
     }

@@ -1,11 +1,14 @@
 // Reading audio together with its C2 error pointers, and finding the read form a drive offers.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 
 #include "audio/c2_decode.h"
+#include "drive/aspi_proc.h"
 #include "drive/drive_record.h"
 
 namespace audio {
@@ -18,6 +21,13 @@ namespace audio {
 [[nodiscard]] bool ReadAudioC2(std::span<std::byte> c2Buffer, std::span<std::byte> audioBuffer,
                                std::int32_t count, std::int64_t sector, drive::DriveRecord& drive);
 
+// The same read, with the drive's whole answer: a study tells a disc that is gone from a
+// sector that could not be read.
+[[nodiscard]] drive::CommandResult ReadAudioC2Answer(std::span<std::byte> c2Buffer,
+                                                     std::span<std::byte> audioBuffer,
+                                                     std::int32_t count, std::int64_t sector,
+                                                     drive::DriveRecord& drive);
+
 // How the search for a C2 read form ended: a form found, none the drive takes, or none found
 // because the disc could not be read where the forms were tried (medium errors only).
 enum class C2Search { found, noForm, unreadable };
@@ -28,6 +38,23 @@ enum class C2Search { found, noForm, unreadable };
 [[nodiscard]] C2Search FindC2Mode(std::int32_t sector, drive::DriveRecord& drive);
 // Whether FindC2Mode found a form.
 [[nodiscard]] bool DetectC2Mode(std::int32_t sector, drive::DriveRecord& drive);
+
+// Every C2 form the drive executes, by c2Method; a study tries each on every drive, whatever
+// its name or capabilities page say, with the same retries further on after a medium error.
+struct C2FormsFound {
+    std::array<bool, 4> byMethod{};
+    bool unreadable = false;  // a form met only medium errors
+    [[nodiscard]] bool Any() const {
+        return byMethod[0] || byMethod[1] || byMethod[2] || byMethod[3];
+    }
+};
+[[nodiscard]] C2FormsFound FindEveryC2Form(std::int32_t sector, drive::DriveRecord& drive);
+
+// SET CD SPEED; whether the drive took it.
+[[nodiscard]] bool SetReadSpeed(std::uint16_t readKBps, drive::DriveRecord& drive);
+// The current read speed the capabilities page gives, in kB/s; nothing when neither MODE
+// SENSE delivered it.
+[[nodiscard]] std::optional<std::uint16_t> CurrentReadSpeed(drive::DriveRecord& drive);
 
 // Switches the drive to density 0x82 and 2,646-byte blocks (pointers, then audio) for the
 // READ(10) form. Its outcome shows in the read that follows.

@@ -14,6 +14,7 @@ constexpr std::uint8_t opRezeroUnit = 0x01;
 constexpr std::uint8_t opReadCd = 0xBE;
 constexpr std::uint8_t opVendorReadCdda = 0xD8;
 constexpr std::uint8_t opRead10 = 0x28;
+constexpr std::uint8_t opSetCdSpeed = 0xBB;
 
 constexpr std::uint8_t capabilitiesPage = 0x2A;
 constexpr std::uint8_t disableBlockDescriptors = 0x08;
@@ -103,6 +104,15 @@ std::array<std::uint8_t, densityListBytes> DataDensityParameterList() {
 
 CommandBlock RezeroUnitCommand() {
     return Block(6, opRezeroUnit);
+}
+
+CommandBlock SetCdSpeedCommand(std::uint16_t readKBps) {
+    CommandBlock block = Block(12, opSetCdSpeed);
+    block.bytes[2] = static_cast<std::uint8_t>(readKBps >> 8);
+    block.bytes[3] = static_cast<std::uint8_t>(readKBps);
+    block.bytes[4] = 0xFF;  // write speed: the fastest
+    block.bytes[5] = 0xFF;
+    return block;
 }
 
 CommandBlock C2ReadCommand(std::int32_t method, std::int64_t sector, std::uint8_t count) {

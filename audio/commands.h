@@ -45,6 +45,9 @@ inline constexpr std::int32_t c2ReadCd = 3;
 [[nodiscard]] std::array<std::uint8_t, densityListBytes> C2DensityParameterList();
 [[nodiscard]] std::array<std::uint8_t, densityListBytes> DataDensityParameterList();
 [[nodiscard]] CommandBlock RezeroUnitCommand();
+// SET CD SPEED with a read speed in kB/s (0xFFFF: the drive's fastest); the write speed is
+// left at the fastest.
+[[nodiscard]] CommandBlock SetCdSpeedCommand(std::uint16_t readKBps);
 // The read of `count` sectors from `sector` (its low 32 bits) in C2 form `method`; a method
 // other than 0, 1 and 2 reads with READ CD's C2 flags alone.
 [[nodiscard]] CommandBlock C2ReadCommand(std::int32_t method, std::int64_t sector,

@@ -72,3 +72,15 @@ for drive in "${drives[@]}"; do
     echo "  $out/$drive.report.html"
 done
 echo "  $out/comparison.html (the ranking; comparison.csv beside it)"
+
+# A study of one more simulated drive: three C2 forms that differ in honesty, lag and
+# granularity, each read at 8x and at the drive's fastest, six passes of the whole disc.
+echo
+echo "=== A drive study: SIMDRIVESTUDY, three forms at 8x and max ==="
+LD_LIBRARY_PATH=$build/standin/both \
+SIMDRIVE_DESCRIPTION=$root/simdrive/drives/study-three-forms.drive \
+SIMDRIVE_WAV=$out/Reference.wav \
+    "$bin/Quellor" --study 0 --speeds 8x,max || true
+# --- The study's verdict table goes here: c2report --study SIMDRIVESTUDY.study.json, then the
+# --- name of its page (once c2report reads study files).
+echo "  $out/SIMDRIVESTUDY.study.json (what the study found and did)"

@@ -36,6 +36,8 @@ InquiryResult DecodeInquiry(std::span<const std::uint8_t> reply) {
     result.ansiVersion = bytes[2] & 0x07;
     CopyTrimmed(result.productName, bytes, 8, 24);
     CopyTrimmed(result.revision, bytes, 32, 4);
+    CopyTrimmed(result.vendor, bytes, 8, 8);
+    CopyTrimmed(result.product, bytes, 16, 16);
     return result;
 }
 

@@ -21,8 +21,12 @@ struct InquiryResult {
     // of the whole removed; NUL-terminated.
     std::array<char, 65> productName{};
     std::array<char, 16> revision{};  // 4 bytes, trailing blanks removed; NUL-terminated
+    std::array<char, 9> vendor{};     // bytes 8-15 alone, trailing blanks removed
+    std::array<char, 17> product{};   // bytes 16-31 alone, trailing blanks removed
 
     [[nodiscard]] std::string_view ProductName() const { return productName.data(); }
+    [[nodiscard]] std::string_view Vendor() const { return vendor.data(); }
+    [[nodiscard]] std::string_view Product() const { return product.data(); }
     [[nodiscard]] std::string_view Revision() const { return revision.data(); }
 };
 

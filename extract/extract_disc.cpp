@@ -65,6 +65,9 @@ void PrintProgress(std::int32_t nextSector, std::int32_t firstSector, std::int32
 struct ReadFailures {
     std::int32_t sectors = 0;  // at most the lead-out, which is an int32
     std::int32_t firstSector = -1;
+    bool driveLost = false;
+    std::int32_t lostAtSector = 0;
+    std::uint8_t lostAsc = 0;
 
     void Note(std::int32_t sector) {
         ++sectors;
@@ -74,31 +77,54 @@ struct ReadFailures {
     }
 };
 
+// No answer at all, or NOT READY (the disc gone, the tray open): the drive can read nothing
+// more, unlike a medium error at one place.
+bool DriveLost(const drive::CommandResult& answer) {
+    constexpr std::uint8_t senseKeyNotReady = 0x02;
+    return answer.status != aspi::statusCompleted &&
+           (answer.status != aspi::statusCheckCondition || answer.senseKey == senseKeyNotReady);
+}
+
 // A chunk fails as a whole when one of its sectors does; read alone, the others still arrive,
-// so only the sectors that fail by themselves are lost.
-void ReadSectorBySector(BufferSlot& slot, drive::DriveRecord& drive, std::int32_t sector,
-                        std::int32_t count, ReadFailures& failures) {
+// so only the sectors that fail by themselves are lost. False when the drive was lost and the
+// pass is to stop.
+bool ReadSectorBySector(BufferSlot& slot, drive::DriveRecord& drive, std::int32_t sector,
+                        std::int32_t count, DriveLoss loss, ReadFailures& failures) {
     for (std::int32_t i = 0; i < count; ++i) {
         const auto at = static_cast<std::size_t>(i);
         const auto audio = slot.audio.subspan(at * audioBytesPerSector, audioBytesPerSector);
         const auto c2 = slot.c2.subspan(at * audio::c2RecordBytes, audio::c2RecordBytes);
-        if (!audio::ReadAudioC2(c2, audio, 1, sector + i, drive)) {
-            std::ranges::fill(audio, std::byte{0});
-            std::ranges::fill(c2, std::byte{0});
-            failures.Note(sector + i);
+        const drive::CommandResult answer =
+            audio::ReadAudioC2Answer(c2, audio, 1, sector + i, drive);
+        if (answer.SucceededInFull()) {
+            continue;
         }
+        if (loss == DriveLoss::stopPass && DriveLost(answer)) {
+            failures.driveLost = true;
+            failures.lostAtSector = sector + i;
+            failures.lostAsc = answer.asc;
+            return false;
+        }
+        std::ranges::fill(audio, std::byte{0});
+        std::ranges::fill(c2, std::byte{0});
+        failures.Note(sector + i);
     }
+    return true;
 }
 
-// Reads `count` sectors into a free slot and hands it to the writer.
-void ReadChunk(SlotPool& pool, drive::DriveRecord& drive, std::int32_t sector, std::int32_t count,
-               ReadFailures& failures) {
+// Reads `count` sectors into a free slot and hands it to the writer; a chunk in which the
+// drive was lost goes back unwritten.
+bool ReadChunk(SlotPool& pool, drive::DriveRecord& drive, std::int32_t sector, std::int32_t count,
+               DriveLoss loss, ReadFailures& failures) {
     BufferSlot& slot = pool.TakeSlot(pool.freeQueue);
-    if (!audio::ReadAudioC2(slot.c2, slot.audio, count, sector, drive)) {
-        ReadSectorBySector(slot, drive, sector, count, failures);
+    if (!audio::ReadAudioC2(slot.c2, slot.audio, count, sector, drive) &&
+        !ReadSectorBySector(slot, drive, sector, count, loss, failures)) {
+        pool.PutSlot(pool.freeQueue, slot);
+        return false;
     }
     slot.sectorCount = count;
     pool.PutSlot(pool.filledQueue, slot);
+    return true;
 }
 
 void SendEndMarker(SlotPool& pool) {
@@ -111,16 +137,16 @@ bool WriteFailed() {
     return shared.Failed();
 }
 
-// Reads first..end-1; stops early only when the writer failed. Returns the audio bytes read.
+// Reads first..end-1; stops early only when the writer failed or the drive was lost. Returns
+// the audio bytes read.
 std::int64_t ReadAllChunks(SlotPool& pool, drive::DriveRecord& drive, std::int32_t firstSector,
-                           std::int32_t endSector, ReadFailures& failures) {
+                           std::int32_t endSector, DriveLoss loss, ReadFailures& failures) {
     std::int32_t nextSector = firstSector;
     std::int64_t dataSize = 0;
     while (nextSector + ChunkSectors < endSector) {
-        if (WriteFailed()) {
+        if (WriteFailed() || !ReadChunk(pool, drive, nextSector, ChunkSectors, loss, failures)) {
             return dataSize;
         }
-        ReadChunk(pool, drive, nextSector, ChunkSectors, failures);
         nextSector += ChunkSectors;
         dataSize += ChunkSectors * static_cast<std::int64_t>(audioBytesPerSector);
         PrintProgress(nextSector, firstSector, endSector);
@@ -130,7 +156,9 @@ std::int64_t ReadAllChunks(SlotPool& pool, drive::DriveRecord& drive, std::int32
     }
     const std::int32_t lastCount = endSector - nextSector;
     runtime::CheckRange(lastCount >= 0 && lastCount <= ChunkSectors);
-    ReadChunk(pool, drive, nextSector, lastCount, failures);
+    if (!ReadChunk(pool, drive, nextSector, lastCount, loss, failures)) {
+        return dataSize;
+    }
     return dataSize + lastCount * static_cast<std::int64_t>(audioBytesPerSector);
 }
 
@@ -165,6 +193,13 @@ void ReportReadFailures(const ReadFailures& failures) {
     runtime::WriteString("; they are stored as zeros.");
 }
 
+PassReport Failed(PassReport report) {
+    report.outcome = ExtractOutcome::outputFailed;
+    report.failedFile = shared.failedFile.load();
+    report.osError = shared.failedError;
+    return report;
+}
+
 void ReportWriteFailure(const OutputNames& names) {
     runtime::WriteLn();
     runtime::WriteString("Cannot write file ");
@@ -194,47 +229,69 @@ ExtractOutcome ExtractDisc(std::int32_t firstSector, std::int32_t endSector,
     drive::InquiryResult inquiry;
     drive::InquireDevice(inquiry, drive);
     const OutputNames names = MakeOutputNames(inquiry.productName.data());
+    return ExtractPass(names, firstSector, endSector, drive, pool, DriveLoss::readOn).outcome;
+}
+
+PassReport ExtractPass(const OutputNames& names, std::int32_t firstSector, std::int32_t endSector,
+                       drive::DriveRecord& drive, SlotPool& pool, DriveLoss loss) {
+    PassReport report;
+    shared.failedFile.store(FailedFile::none);
+    shared.audioBytesWritten = 0;
+    shared.c2BytesWritten = 0;
     if (!CreateOutputFiles(names)) {
         CloseOutputFiles();
         WriteLine("Cannot create file!");
-        return ExtractOutcome::outputFailed;
+        report.outcome = ExtractOutcome::outputFailed;
+        return report;
     }
     wav::StoreWavHeader(shared.wavFile, 0);
     if (shared.wavFile.result != 0) {
         shared.RecordFailure(FailedFile::wav, shared.wavFile.result);
         CloseOutputFiles();
         ReportWriteFailure(names);
-        return ExtractOutcome::outputFailed;
+        return Failed(report);
     }
     shared.pool = &pool;
     runtime::Thread* writer = nullptr;
+    pool.writerDoneEvent->Reset();
     pool.MarkWriterRunning(true);
     if (!runtime::StartThread(writer, WriterThread, reinterpret_cast<std::intptr_t>(&shared),
                               writerStackSize, true)) {
         pool.MarkWriterRunning(false);
         CloseOutputFiles();
         WriteLine("Cannot start the writer thread!");
-        return ExtractOutcome::outputFailed;
+        report.outcome = ExtractOutcome::outputFailed;
+        return report;
     }
 
     ReadFailures failures;
-    const std::int64_t dataRead = ReadAllChunks(pool, drive, firstSector, endSector, failures);
+    const std::int64_t dataRead =
+        ReadAllChunks(pool, drive, firstSector, endSector, loss, failures);
     SendEndMarker(pool);
     pool.writerDoneEvent->Wait();
+    std::int32_t writerResult = 0;
+    (void)runtime::WaitThread(writer, runtime::waitForever, writerResult);
     pool.MarkWriterRunning(false);
 
     const bool writeFailed = WriteFailed();  // the writer is done: nothing changes it now
-    wav::StoreWavHeader(shared.wavFile, writeFailed ? CutToWholeSectors() : dataRead);
+    const std::int64_t dataKept = writeFailed ? CutToWholeSectors() : dataRead;
+    wav::StoreWavHeader(shared.wavFile, dataKept);
     if (!writeFailed && shared.wavFile.result != 0) {
         shared.RecordFailure(FailedFile::wav, shared.wavFile.result);
     }
     CloseOutputFiles();
     ReportReadFailures(failures);
+    report.sectorsWritten =
+        static_cast<std::int32_t>(dataKept / static_cast<std::int64_t>(audioBytesPerSector));
+    report.failedSectors = failures.sectors;
+    report.driveLost = failures.driveLost;
+    report.lostAtSector = failures.lostAtSector;
+    report.lostAsc = failures.lostAsc;
     if (WriteFailed()) {
         ReportWriteFailure(names);
-        return ExtractOutcome::outputFailed;
+        return Failed(report);
     }
-    return ExtractOutcome::done;
+    return report;
 }
 
 }  // namespace extract

@@ -36,10 +36,11 @@ void SanitizeFileName(std::span<char> text) {
         '-');
 }
 
-OutputNames MakeOutputNames(std::string_view productName) {
+OutputNames MakeOutputNames(std::string_view productName, std::string_view suffix) {
     OutputNames names;
     Append(names.wav, productName.substr(0, std::min(productName.size(), productName.find('\0'))));
     SanitizeFileName(names.wav);
+    Append(names.wav, suffix);
     names.c2 = names.wav;
     Append(names.wav, ".wav");
     Append(names.c2, ".c2");

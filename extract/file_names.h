@@ -19,6 +19,8 @@ struct OutputNames {
     NameBuffer c2{};   // "<sanitised identification>.c2"
 };
 
-[[nodiscard]] OutputNames MakeOutputNames(std::string_view productName);
+// `suffix` goes between the name and the ending, as given (a study's ".d8.8x").
+[[nodiscard]] OutputNames MakeOutputNames(std::string_view productName,
+                                          std::string_view suffix = {});
 
 }  // namespace extract

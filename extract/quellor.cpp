@@ -1,8 +1,12 @@
 #include "extract/quellor.h"
 
 #include <array>
+#include <optional>
 #include <span>
+#include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "audio/c2_read.h"
 #include "audio/toc.h"
@@ -11,6 +15,8 @@
 #include "extract/arguments.h"
 #include "extract/extract_disc.h"
 #include "extract/slot_pool.h"
+#include "extract/speed_list.h"
+#include "extract/study.h"
 #include "runtime/command_line.h"
 #include "runtime/console.h"
 #include "runtime/halt.h"
@@ -64,15 +70,6 @@ void PrintBanner() {
     runtime::WriteLn();
 }
 
-// The drive number typed on the command line, or -1 when it is not one.
-std::int32_t DriveNumberArgument() {
-    GetArgument({state.argumentText.data(), state.argumentText.size()}, 1, state.argumentBuffer);
-    std::int32_t number = 0;
-    const bool isNumber =
-        runtime::StrToInt({state.argumentBuffer.data(), state.argumentBuffer.size()}, number);
-    return isNumber ? number : -1;
-}
-
 std::string_view TocFaultMessage(audio::TocFault fault) {
     switch (fault) {
         case audio::TocFault::noTrack:
@@ -88,16 +85,27 @@ std::string_view TocFaultMessage(audio::TocFault fault) {
     return "The disc's table of contents leaves no sector to read!";
 }
 
-// The run after start-up, ending in the exit code; every message ends with a line end.
-std::int32_t ChooseDriveAndExtract() {
-    if (ArgumentCount({state.argumentText.data(), state.argumentText.size()}) != 1) {
-        WriteLine("Usage : Quellor <Drive number>");
-        return 0;
-    }
-    const std::int32_t driveNumber = DriveNumberArgument();
-    if (driveNumber < 0 || driveNumber >= state.driveCount) {
+std::string_view ArgumentText() {
+    return {state.argumentText.data(), state.argumentText.size()};
+}
+
+std::string Argument(std::int32_t n) {
+    GetArgument(ArgumentText(), n, state.argumentBuffer);
+    return state.argumentBuffer.data();
+}
+
+// The drive of argument `n` and the end of its disc, with the slot pool ready; nothing, with
+// the message printed and `exitCode` set, when there is nothing to read.
+std::optional<std::pair<drive::DriveRecord*, std::int32_t>> DriveToRead(std::int32_t n,
+                                                                        std::int32_t& exitCode) {
+    GetArgument(ArgumentText(), n, state.argumentBuffer);
+    std::int32_t driveNumber = -1;
+    if (!runtime::StrToInt({state.argumentBuffer.data(), state.argumentBuffer.size()},
+                           driveNumber) ||
+        driveNumber < 0 || driveNumber >= state.driveCount) {
         WriteLine("Drive number does not exists!");
-        return 0;
+        exitCode = 0;
+        return std::nullopt;
     }
     drive::DriveRecord& drive = state.driveTable[static_cast<std::size_t>(driveNumber)];
     std::int32_t lastTrack = 0;
@@ -105,16 +113,58 @@ std::int32_t ChooseDriveAndExtract() {
     const std::int32_t trackCount = audio::ReadToc(state.tocTable, lastTrack, firstTrack, drive);
     if (trackCount < 1) {
         WriteLine("No CD found in specified drive!");
-        return 0;
+        exitCode = 0;
+        return std::nullopt;
     }
     const audio::ReadRange range =
         audio::DiscReadRange(state.tocTable, trackCount, firstTrack, lastTrack);
     if (range.fault != audio::TocFault::none) {
         WriteLine(TocFaultMessage(range.fault));
-        return 1;
+        exitCode = 1;
+        return std::nullopt;
     }
     state.slotPool.InitSlotPool({state.audioArea, audioAreaBytes}, {state.c2Area, c2AreaBytes});
-    const ExtractOutcome outcome = ExtractDisc(0, range.endSector, drive, state.slotPool);
+    return std::pair{&drive, range.endSector};
+}
+
+// `--study <Drive number> [--speeds LIST]`; the usage with the accepted speeds otherwise.
+std::int32_t StudyDrive() {
+    const std::int32_t count = ArgumentCount(ArgumentText());
+    std::optional<std::vector<StudySpeed>> speeds = std::vector<StudySpeed>{};
+    if (count == 4) {
+        speeds = Argument(3) == "--speeds" ? ParseSpeedList(Argument(4)) : std::nullopt;
+    }
+    if ((count != 2 && count != 4) || !speeds) {
+        WriteLine("Usage : Quellor <Drive number>");
+        WriteLine("        Quellor --study <Drive number> [--speeds LIST]");
+        WriteLine("LIST: read speeds separated by commas, each Nx (N x 176.4 kB/s, N from 1 to");
+        WriteLine("371) or max, none twice; for instance --speeds 8x,max");
+        return 1;
+    }
+    std::int32_t exitCode = 0;
+    const auto target = DriveToRead(2, exitCode);
+    if (!target) {
+        return exitCode;
+    }
+    return RunStudy(*target->first, target->second, state.slotPool, *speeds);
+}
+
+// The run after start-up, ending in the exit code; every message ends with a line end.
+std::int32_t ChooseDriveAndExtract() {
+    if (Argument(1) == "--study") {
+        return StudyDrive();
+    }
+    if (ArgumentCount(ArgumentText()) != 1) {
+        WriteLine("Usage : Quellor <Drive number>");
+        return 0;
+    }
+    std::int32_t exitCode = 0;
+    const auto target = DriveToRead(1, exitCode);
+    if (!target) {
+        return exitCode;
+    }
+    drive::DriveRecord& drive = *target->first;
+    const ExtractOutcome outcome = ExtractDisc(0, target->second, drive, state.slotPool);
     audio::RestoreDataDensity(drive);
     return outcome == ExtractOutcome::done ? 0 : 1;
 }

@@ -1,5 +1,7 @@
 #include "simdrive/description.h"
 
+#include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdlib>
 #include <functional>
@@ -14,6 +16,19 @@ namespace {
 
 enum class DiscKind { none, wav, pattern };
 
+// What a `c2_form` line changes of the drive's own honesty; applied when the section ends, so
+// the drive's keys may come after it.
+struct FormOverrides {
+    std::optional<double> flagWrong;
+    std::optional<double> flagGood;
+    std::optional<FlagGranularity> granularity;
+    std::optional<uint32_t> lagBytes;
+    std::optional<BlockErrorByte> blockError;
+    bool alwaysZero = false;
+};
+
+constexpr std::array<const char*, kC2FormCount> kFormNames{"readcd14", "d8", "density", "readcd12"};
+
 // Everything one [drive] section says, gathered before the drive is built.
 struct Section {
     int line = 0;
@@ -23,6 +38,7 @@ struct Section {
     uint64_t patternSectors = 0;
     uint64_t patternSeed = 1;
     DiscSpec disc;
+    std::array<std::optional<FormOverrides>, kC2FormCount> forms;
 };
 
 std::string Trim(const std::string& text) {
@@ -91,6 +107,28 @@ bool ToFlag(const std::string& word) {
         return false;
     }
     throw ValueError("'" + word + "' is neither yes nor no");
+}
+
+FlagGranularity ToGranularity(const std::string& word) {
+    if (word == "byte") {
+        return FlagGranularity::byte;
+    }
+    if (word == "sample") {
+        return FlagGranularity::sample;
+    }
+    if (word == "sector") {
+        return FlagGranularity::sector;
+    }
+    throw ValueError("c2_granularity is 'byte', 'sample' or 'sector'");
+}
+
+// "Nx" is N times 176.4 kB/s, rounded up to a whole kB/s; a plain number is kB/s.
+uint32_t ToSpeed(const std::string& word) {
+    if (word.size() > 1 && word.back() == 'x') {
+        const int64_t times = ToInteger(word.substr(0, word.size() - 1), 1, 371);
+        return static_cast<uint32_t>((times * 1764 + 9) / 10);
+    }
+    return static_cast<uint32_t>(ToInteger(word, 1, 0xFFFE));
 }
 
 std::string ToText(const std::string& value, size_t width) {
@@ -175,6 +213,91 @@ void ApplyFullTocForms(DriveSettings& settings, const std::string& value) {
     }
 }
 
+size_t ToFormIndex(const std::string& word) {
+    for (size_t i = 0; i < kFormNames.size(); ++i) {
+        if (word == kFormNames[i]) {
+            return i;
+        }
+    }
+    throw ValueError("'" + word + "' is not a form: readcd14, d8, density or readcd12");
+}
+
+BlockErrorByte ToBlockError(const std::string& word) {
+    if (word == "flags") {
+        return BlockErrorByte::flags;
+    }
+    if (word == "errors") {
+        return BlockErrorByte::errors;
+    }
+    if (word == "zero") {
+        return BlockErrorByte::zero;
+    }
+    throw ValueError("block_error is 'flags', 'errors' or 'zero'");
+}
+
+// `<form> [flag_wrong X] [flag_good X] [granularity G] [lag N] [block_error B] [zero]`
+void ApplyFormLine(Section& section, const std::string& value) {
+    const std::vector<std::string> words = Arguments(value, 1, 12);
+    FormOverrides form;
+    for (size_t i = 1; i < words.size(); ++i) {
+        const std::string& option = words[i];
+        if (option == "zero") {
+            form.alwaysZero = true;
+            continue;
+        }
+        if (i + 1 == words.size()) {
+            throw ValueError("'" + option + "' needs a value");
+        }
+        const std::string& word = words[++i];
+        if (option == "flag_wrong") {
+            form.flagWrong = ToChance(word);
+        } else if (option == "flag_good") {
+            form.flagGood = ToChance(word);
+        } else if (option == "granularity") {
+            form.granularity = ToGranularity(word);
+        } else if (option == "lag") {
+            form.lagBytes = static_cast<uint32_t>(ToInteger(word, 0, 3 * 294));
+        } else if (option == "block_error") {
+            form.blockError = ToBlockError(word);
+        } else {
+            throw ValueError("'" + option + "' is not a form option");
+        }
+    }
+    section.forms[ToFormIndex(words[0])] = form;
+}
+
+// `<speed> [flag_wrong X] [flag_good X]`
+void ApplySpeedLine(Section& section, const std::string& value) {
+    const std::vector<std::string> words = Arguments(value, 3, 5);
+    SpeedHonesty entry{ToSpeed(words[0]), std::nullopt, std::nullopt};
+    if (words.size() % 2 == 0) {
+        throw ValueError("c2_speed takes a speed, then rates by name");
+    }
+    for (size_t i = 1; i + 1 < words.size(); i += 2) {
+        if (words[i] == "flag_wrong") {
+            entry.flagWrong = ToChance(words[i + 1]);
+        } else if (words[i] == "flag_good") {
+            entry.flagGood = ToChance(words[i + 1]);
+        } else {
+            throw ValueError("'" + words[i] + "' is not a rate: flag_wrong or flag_good");
+        }
+    }
+    section.settings.speedHonesty.push_back(entry);
+}
+
+C2Honesty WithOverrides(C2Honesty honesty, const FormOverrides& form) {
+    honesty.flagWrong = form.flagWrong.value_or(honesty.flagWrong);
+    honesty.flagGood = form.flagGood.value_or(honesty.flagGood);
+    honesty.granularity = form.granularity.value_or(honesty.granularity);
+    if (form.lagBytes) {
+        honesty.oneSectorLate = false;
+        honesty.lagBytes = *form.lagBytes;
+    }
+    honesty.blockError = form.blockError.value_or(honesty.blockError);
+    honesty.alwaysZero = form.alwaysZero;
+    return honesty;
+}
+
 using Setter = std::function<void(Section&, const std::string&)>;
 
 const std::map<std::string, Setter>& Setters() {
@@ -226,15 +349,36 @@ const std::map<std::string, Setter>& Setters() {
         {"c2_flag_good",
          [](Section& s, const std::string& v) { s.settings.honesty.flagGood = ToChance(v); }},
         {"c2_granularity",
-         [](Section& s, const std::string& v) {
-             if (v != "byte" && v != "sample") {
-                 throw ValueError("c2_granularity is 'byte' or 'sample'");
-             }
-             s.settings.honesty.granularity =
-                 v == "byte" ? FlagGranularity::byte : FlagGranularity::sample;
-         }},
+         [](Section& s, const std::string& v) { s.settings.honesty.granularity = ToGranularity(v); }},
         {"c2_late",
-         [](Section& s, const std::string& v) { s.settings.honesty.oneSectorLate = ToFlag(v); }},
+         [](Section& s, const std::string& v) {
+             s.settings.honesty.oneSectorLate = ToFlag(v);
+         }},
+        {"c2_lag",
+         [](Section& s, const std::string& v) {
+             s.settings.honesty.oneSectorLate = false;
+             s.settings.honesty.lagBytes = static_cast<uint32_t>(ToInteger(v, 0, 3 * 294));
+         }},
+        {"c2_block_error",
+         [](Section& s, const std::string& v) { s.settings.honesty.blockError = ToBlockError(v); }},
+        {"c2_form", ApplyFormLine},
+        {"c2_speed", ApplySpeedLine},
+        {"read_speeds",
+         [](Section& s, const std::string& v) {
+             s.settings.readSpeeds.clear();
+             for (const std::string& word : Arguments(v, 1, 64)) {
+                 s.settings.readSpeeds.push_back(ToSpeed(word));
+             }
+         }},
+        {"set_cd_speed",
+         [](Section& s, const std::string& v) { s.settings.setCdSpeed = ToFlag(v); }},
+        {"not_ready_reads",
+         [](Section& s, const std::string& v) {
+             const auto w = Arguments(v, 1, 2);
+             s.settings.notReadyReads = {
+                 static_cast<uint64_t>(ToInteger(w[0], 1, INT64_MAX)),
+                 w.size() == 2 ? static_cast<uint64_t>(ToInteger(w[1], 0, INT64_MAX)) : 1};
+         }},
         {"short_transfer",
          [](Section& s, const std::string& v) {
              const auto w = Arguments(v, 2, 2);
@@ -313,6 +457,12 @@ std::string ResolvePath(const std::string& path, const std::string& baseDirector
 
 std::unique_ptr<Drive> BuildDrive(const Section& section, const std::string& baseDirectory,
                                   const LoadOptions& options, std::string& error) {
+    DriveSettings settings = section.settings;
+    for (size_t i = 0; i < kC2FormCount; ++i) {
+        if (section.forms[i]) {
+            settings.formHonesty[i] = WithOverrides(settings.honesty, *section.forms[i]);
+        }
+    }
     std::unique_ptr<Disc> disc;
     std::unique_ptr<AudioSource> audio;
     if (section.discKind == DiscKind::wav) {
@@ -326,7 +476,7 @@ std::unique_ptr<Drive> BuildDrive(const Section& section, const std::string& bas
             return nullptr;
         }
     }
-    return std::make_unique<Drive>(section.settings, std::move(disc));
+    return std::make_unique<Drive>(std::move(settings), std::move(disc));
 }
 
 }  // namespace

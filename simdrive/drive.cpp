@@ -39,7 +39,15 @@ void WriteFixedSense(std::span<uint8_t> senseBuffer, SenseCode code, const uint3
 }
 
 Drive::Drive(DriveSettings settings, std::unique_ptr<Disc> disc)
-    : settings_(std::move(settings)), disc_(std::move(disc)) {}
+    : settings_(std::move(settings)), disc_(std::move(disc)) {
+    if (settings_.readSpeeds.empty()) {
+        settings_.readSpeeds.push_back(kMaxReadSpeedKBps);
+    }
+    std::sort(settings_.readSpeeds.begin(), settings_.readSpeeds.end());
+    std::sort(settings_.speedHonesty.begin(), settings_.speedHonesty.end(),
+              [](const SpeedHonesty& a, const SpeedHonesty& b) { return a.fromKBps < b.fromKBps; });
+    readSpeed_ = settings_.readSpeeds.back();
+}
 
 bool Drive::HasDisc() const {
     std::lock_guard lock(mutex_);
@@ -111,13 +119,15 @@ Drive::Outcome Drive::Dispatch(std::span<const uint8_t> cdb, Direction direction
         return Outcome{0, false, {}, false, 0, HostStatus::directionMismatch};
     }
     const bool needsDisc = code != opcode::inquiry && code != opcode::modeSense6 &&
-                           code != opcode::modeSense10 && code != opcode::modeSelect6;
+                           code != opcode::modeSense10 && code != opcode::modeSelect6 &&
+                           code != opcode::setCdSpeed;
     const bool knownCode =
         code == opcode::testUnitReady || code == opcode::rezeroUnit || code == opcode::inquiry ||
         code == opcode::modeSelect6 || (code == opcode::modeSense6 && settings_.modeSense6) ||
         code == opcode::modeSense10 || code == opcode::readCapacity || code == opcode::read10 ||
         code == opcode::readToc || (code == opcode::readCd && !settings_.readCdForms.empty()) ||
-        (code == opcode::vendorReadCdda && !settings_.vendorD8Forms.empty());
+        (code == opcode::vendorReadCdda && !settings_.vendorD8Forms.empty()) ||
+        (code == opcode::setCdSpeed && settings_.setCdSpeed);
     if (!knownCode) {
         return fail(sense::invalidOperationCode);
     }
@@ -143,6 +153,8 @@ Drive::Outcome Drive::Dispatch(std::span<const uint8_t> cdb, Direction direction
             return ReadVendorD8(cdb, data);
         case opcode::read10:
             return Read10(cdb, data);
+        case opcode::setCdSpeed:
+            return SetCdSpeed(cdb);
         default:
             return Outcome{};  // TEST UNIT READY, REZERO UNIT: ready with a disc
     }
@@ -164,7 +176,7 @@ Drive::Outcome Drive::ReadCd(std::span<const uint8_t> cdb, std::span<uint8_t> da
     const BlockForm form = fields == 0x10   ? BlockForm::audio
                            : fields == 0x12 ? BlockForm::audioC2
                                             : BlockForm::audioC2BlockError;
-    return ReadBlocks(lba, count, form, data);
+    return ReadBlocks(lba, count, form, fields == 0x12 ? C2Form::readCd12 : C2Form::readCd14, data);
 }
 
 Drive::Outcome Drive::ReadVendorD8(std::span<const uint8_t> cdb, std::span<uint8_t> data) {
@@ -173,19 +185,57 @@ Drive::Outcome Drive::ReadVendorD8(std::span<const uint8_t> cdb, std::span<uint8
         return Outcome{0, true, sense::invalidFieldInCdb};
     }
     return ReadBlocks(GetBe32(cdb, 2), GetBe32(cdb, 6),
-                      form == 0x00 ? BlockForm::audio : BlockForm::audioC2, data);
+                      form == 0x00 ? BlockForm::audio : BlockForm::audioC2, C2Form::vendorD8, data);
 }
 
 Drive::Outcome Drive::Read10(std::span<const uint8_t> cdb, std::span<uint8_t> data) {
     const BlockForm form = blockLength_ == 2048          ? BlockForm::data2048
                            : blockLength_ == kAudioBytes ? BlockForm::audio
                                                          : BlockForm::c2Audio;
-    return ReadBlocks(GetBe32(cdb, 2), GetBe16(cdb, 7), form, data);
+    return ReadBlocks(GetBe32(cdb, 2), GetBe16(cdb, 7), form, C2Form::density, data);
 }
 
-Drive::Outcome Drive::ReadBlocks(uint32_t lba, uint32_t count, BlockForm form,
+Drive::Outcome Drive::SetCdSpeed(std::span<const uint8_t> cdb) {
+    readSpeed_ = SelectSpeed(GetBe16(cdb, 2));
+    return Outcome{};
+}
+
+uint32_t Drive::SelectSpeed(uint32_t requestedKBps) const {
+    const std::vector<uint32_t>& speeds = settings_.readSpeeds;
+    const auto above = std::upper_bound(speeds.begin(), speeds.end(), requestedKBps);
+    return above == speeds.begin() ? speeds.front() : *(above - 1);
+}
+
+uint32_t Drive::ReadSpeed() const {
+    std::lock_guard lock(mutex_);
+    return readSpeed_;
+}
+
+C2Honesty Drive::HonestyOf(C2Form form, uint32_t speedKBps) const {
+    C2Honesty honesty =
+        settings_.formHonesty[static_cast<size_t>(form)].value_or(settings_.honesty);
+    for (const SpeedHonesty& entry : settings_.speedHonesty) {
+        if (entry.fromKBps <= speedKBps) {
+            honesty.flagWrong = entry.flagWrong.value_or(honesty.flagWrong);
+            honesty.flagGood = entry.flagGood.value_or(honesty.flagGood);
+        }
+    }
+    return honesty;
+}
+
+bool Drive::NextReadNotReady() {
+    ++readCommands_;
+    const auto [first, count] = settings_.notReadyReads;
+    return readCommands_ >= first && readCommands_ - first < count;
+}
+
+Drive::Outcome Drive::ReadBlocks(uint32_t lba, uint32_t count, BlockForm form, C2Form c2Form,
                                  std::span<uint8_t> data) {
+    if (NextReadNotReady()) {
+        return Outcome{0, true, sense::mediumNotPresent};
+    }
     const uint32_t block = BlockBytes(form);
+    const C2Honesty honesty = HonestyOf(c2Form, readSpeed_);
     if (static_cast<int64_t>(lba) + count > disc_->LeadOut()) {
         return Outcome{0, true, sense::lbaOutOfRange};
     }
@@ -207,23 +257,20 @@ Drive::Outcome Drive::ReadBlocks(uint32_t lba, uint32_t count, BlockForm form,
                 std::fill(blockBytes.begin(), blockBytes.end(), 0);
                 break;
             case BlockForm::audio:
-                read = ReadSector(sector, blockBytes, {});
+                read = ReadSector(sector, honesty, blockBytes, {});
                 break;
             case BlockForm::c2Audio:
-                read = ReadSector(sector, blockBytes.subspan(kC2Bytes), blockBytes.first(kC2Bytes));
+                read = ReadSector(sector, honesty, blockBytes.subspan(kC2Bytes),
+                                  blockBytes.first(kC2Bytes));
                 break;
             case BlockForm::audioC2:
             case BlockForm::audioC2BlockError:
-                read = ReadSector(sector, blockBytes.first(kAudioBytes),
+                read = ReadSector(sector, honesty, blockBytes.first(kAudioBytes),
                                   blockBytes.subspan(kAudioBytes, kC2Bytes));
                 break;
         }
         if (form == BlockForm::audioC2BlockError) {
-            uint8_t any = 0;
-            for (const uint8_t bits : blockBytes.subspan(kAudioBytes, kC2Bytes)) {
-                any |= bits;
-            }
-            blockBytes[kAudioBytes + kC2Bytes] = any;
+            blockBytes[kAudioBytes + kC2Bytes] = BlockError(sector, honesty, blockBytes);
             blockBytes[kAudioBytes + kC2Bytes + 1] = 0;
         }
         if (read != SectorRead::ok) {
@@ -262,8 +309,30 @@ bool Drive::SectorUnreadable(int64_t sector) const {
     return disc_->IsUnreadable(first) || (last != first && disc_->IsUnreadable(last));
 }
 
-Drive::SectorRead Drive::ReadSector(int64_t sector, std::span<uint8_t> audio,
-                                    std::span<uint8_t> c2) {
+uint8_t Drive::BlockError(int64_t sector, const C2Honesty& honesty,
+                          std::span<const uint8_t> block) const {
+    switch (honesty.blockError) {
+        case BlockErrorByte::zero:
+            return 0;
+        case BlockErrorByte::errors: {
+            std::array<uint8_t, kC2Bytes> corrupted{};
+            WalkDamage(DeliveredStart(sector), honesty, {}, {}, corrupted);
+            return std::any_of(corrupted.begin(), corrupted.end(), [](uint8_t b) { return b != 0; })
+                       ? 1
+                       : 0;
+        }
+        case BlockErrorByte::flags:
+            break;
+    }
+    uint8_t any = 0;
+    for (const uint8_t bits : block.subspan(kAudioBytes, kC2Bytes)) {
+        any |= bits;
+    }
+    return any;
+}
+
+Drive::SectorRead Drive::ReadSector(int64_t sector, const C2Honesty& honesty,
+                                    std::span<uint8_t> audio, std::span<uint8_t> c2) {
     if (SectorUnreadable(sector)) {
         return SectorRead::unreadable;
     }
@@ -271,22 +340,52 @@ Drive::SectorRead Drive::ReadSector(int64_t sector, std::span<uint8_t> audio,
     if (!disc_->ReadImage(start, audio)) {
         return SectorRead::ioError;
     }
-    std::fill(c2.begin(), c2.end(), 0);
-    if (!settings_.honesty.oneSectorLate) {
-        WalkDamage(start, audio, c2, {});
-        return SectorRead::ok;
-    }
-    WalkDamage(start, audio, {}, {});
-    if (sector > 0) {
-        WalkDamage(DeliveredStart(sector - 1), {}, c2, {});
+    WalkDamage(start, honesty, audio, {}, {});
+    if (!c2.empty()) {
+        DeliveredPointers(sector, honesty, c2);
     }
     return SectorRead::ok;
 }
 
-void Drive::WalkDamage(int64_t start, std::span<uint8_t> audio, std::span<uint8_t> flags,
-                       std::span<uint8_t> corrupted) const {
+void Drive::OwnFlags(int64_t sector, const C2Honesty& honesty, std::span<uint8_t> flags) const {
+    std::fill(flags.begin(), flags.end(), 0);
+    if (honesty.alwaysZero) {
+        return;
+    }
+    WalkDamage(DeliveredStart(sector), honesty, {}, flags, {});
+    if (honesty.granularity == FlagGranularity::sector &&
+        std::any_of(flags.begin(), flags.end(), [](uint8_t b) { return b != 0; })) {
+        std::fill(flags.begin(), flags.end(), 0xFF);
+    }
+}
+
+void Drive::DeliveredPointers(int64_t sector, const C2Honesty& honesty,
+                              std::span<uint8_t> pointers) const {
+    if (honesty.Lag() == 0) {
+        OwnFlags(sector, honesty, pointers);
+        return;
+    }
+    // The pointer stream runs 294 bytes a sector; a late drive sends the bytes that belong
+    // Lag() earlier, which span at most two sectors' flags.
+    const int64_t from = sector * int64_t{kC2Bytes} - int64_t{honesty.Lag()};
+    const int64_t first = FloorDiv(from, kC2Bytes);
+    const auto skip = static_cast<size_t>(from - first * int64_t{kC2Bytes});
+    std::array<uint8_t, 2 * kC2Bytes> two{};
+    const auto own = std::span(two).first(kC2Bytes);
+    const auto next = std::span(two).last(kC2Bytes);
+    if (first >= 0) {
+        OwnFlags(first, honesty, own);
+    }
+    if (skip > 0 && first + 1 >= 0) {
+        OwnFlags(first + 1, honesty, next);
+    }
+    std::copy_n(two.begin() + static_cast<ptrdiff_t>(skip), kC2Bytes, pointers.begin());
+}
+
+void Drive::WalkDamage(int64_t start, const C2Honesty& honesty, std::span<uint8_t> audio,
+                       std::span<uint8_t> flags, std::span<uint8_t> corrupted) const {
     const int64_t end = std::min<int64_t>(start + kAudioBytes, disc_->ImageBytes());
-    const int64_t unit = settings_.honesty.granularity == FlagGranularity::sample ? 2 : 1;
+    const int64_t unit = honesty.granularity == FlagGranularity::sample ? 2 : 1;
     int64_t position = std::max<int64_t>(start, 0);
     while (position < end) {
         const int64_t discSector = position / kAudioBytes;
@@ -308,7 +407,7 @@ void Drive::WalkDamage(int64_t start, std::span<uint8_t> audio, std::span<uint8_
                     SetBit(corrupted, index);
                 }
             }
-            const double chance = wrong ? settings_.honesty.flagWrong : settings_.honesty.flagGood;
+            const double chance = wrong ? honesty.flagWrong : honesty.flagGood;
             const auto unitIndex = static_cast<uint64_t>(position / unit);
             if (!flags.empty() && Unit(Draw(disc_->Seed(), Stream::flagging, unitIndex)) < chance) {
                 for (int64_t at = position; at < position + unit; ++at) {
@@ -322,12 +421,22 @@ void Drive::WalkDamage(int64_t start, std::span<uint8_t> audio, std::span<uint8_
 
 SectorTruth Drive::Truth(int64_t sector) const {
     std::lock_guard lock(mutex_);
-    SectorTruth truth;
+    return TruthWith(sector, settings_.honesty);
+}
+
+FormTruth Drive::Truth(int64_t sector, C2Form form, uint32_t speedKBps) const {
+    std::lock_guard lock(mutex_);
+    return TruthWith(sector, HonestyOf(form, speedKBps));
+}
+
+FormTruth Drive::TruthWith(int64_t sector, const C2Honesty& honesty) const {
+    FormTruth truth;
     if (!disc_) {
         return truth;
     }
-    const int64_t start = DeliveredStart(sector);
-    WalkDamage(start, {}, truth.flagged, truth.corrupted);
+    WalkDamage(DeliveredStart(sector), honesty, {}, {}, truth.corrupted);
+    OwnFlags(sector, honesty, truth.flagged);
+    DeliveredPointers(sector, honesty, truth.delivered);
     truth.unreadable = SectorUnreadable(sector);
     return truth;
 }

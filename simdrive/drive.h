@@ -31,7 +31,14 @@ struct CommandResult {
     HostStatus host = HostStatus::ok;
 };
 
-enum class FlagGranularity { byte, sample };
+enum class FlagGranularity { byte, sample, sector };
+
+// What the drive puts into the block error byte of READ CD 0x14.
+enum class BlockErrorByte {
+    flags,   // the OR of the pointers it delivers with the sector
+    errors,  // 1 when the sector's audio holds a wrong byte, whatever the pointers say
+    zero,
+};
 
 // How honestly the drive reports what it could not read.
 struct C2Honesty {
@@ -39,7 +46,28 @@ struct C2Honesty {
     double flagGood = 0.0;   // chance that an intact byte of a damaged sector is flagged
     FlagGranularity granularity = FlagGranularity::byte;
     bool oneSectorLate = false;  // quirk: sector s carries the flags of sector s - 1
+    // Quirk: the pointers arrive this many pointer bytes late (294 = one sector); the first
+    // ones of the disc come as zeros. oneSectorLate stands for 294.
+    uint32_t lagBytes = 0;
+    [[nodiscard]] uint32_t Lag() const { return oneSectorLate ? kC2Bytes : lagBytes; }
+    bool alwaysZero = false;  // pointers all zero whatever was read
+    BlockErrorByte blockError = BlockErrorByte::flags;
 };
+
+// The four read commands that deliver C2 pointers, each of which a drive may answer with
+// honesty of its own.
+enum class C2Form : uint8_t { readCd14, vendorD8, density, readCd12 };
+inline constexpr size_t kC2FormCount = 4;
+
+// Rates that hold from a read speed on (up to the next entry's speed), for every form whose
+// pointers are not always zero; an absent rate keeps the form's own.
+struct SpeedHonesty {
+    uint32_t fromKBps = 0;
+    std::optional<double> flagWrong;
+    std::optional<double> flagGood;
+};
+
+inline constexpr uint32_t kMaxReadSpeedKBps = 52 * 176;
 
 struct DriveSettings {
     uint8_t adapter = 0;
@@ -60,7 +88,14 @@ struct DriveSettings {
     bool fullTocInControlByte = true;
     bool fullTocBcd = false;
     int32_t readOffsetSamples = 0;
-    C2Honesty honesty;
+    C2Honesty honesty;  // every form's, unless it has its own
+    std::array<std::optional<C2Honesty>, kC2FormCount> formHonesty;  // by C2Form
+    std::vector<SpeedHonesty> speedHonesty;                          // rising speeds
+    std::vector<uint32_t> readSpeeds{kMaxReadSpeedKBps};  // kB/s, rising; the last is the top
+    bool setCdSpeed = true;                               // SET CD SPEED (0xBB) supported
+    // Read commands (READ CD, 0xD8, READ(10)) numbered from 1 that answer NOT READY, medium not
+    // present, as when the tray was opened during a read: first and count (0: none).
+    std::pair<uint64_t, uint64_t> notReadyReads{0, 0};
     // Hostile answers for tests. A command with one of these operation codes that would move
     // more than the given bytes moves only those and still answers GOOD.
     std::vector<std::pair<uint8_t, uint32_t>> shortTransfers;
@@ -75,6 +110,13 @@ struct SectorTruth {
     std::array<uint8_t, kC2Bytes> corrupted{};
     std::array<uint8_t, kC2Bytes> flagged{};
     bool unreadable = false;
+};
+
+// The truth of one sector read with one form at one speed: `flagged` the bits that form raises
+// for the sector's own bytes, `delivered` the 294 pointer bytes it sends with the sector (lag
+// applied; zeros from a form whose pointers are always zero).
+struct FormTruth : SectorTruth {
+    std::array<uint8_t, kC2Bytes> delivered{};
 };
 
 class Drive {
@@ -93,6 +135,14 @@ public:
 
     // The truth behind a sector as this drive delivers it (offset applied).
     [[nodiscard]] SectorTruth Truth(int64_t sector) const;
+    // The same for a C2 form read at `speedKBps` (a speed the drive runs at: see SelectSpeed).
+    [[nodiscard]] FormTruth Truth(int64_t sector, C2Form form, uint32_t speedKBps) const;
+    // The honesty of a form at a read speed: the form's own, with the rates of that speed.
+    [[nodiscard]] C2Honesty HonestyOf(C2Form form, uint32_t speedKBps) const;
+    // The speed SET CD SPEED with `requestedKBps` (0xFFFF: the top) makes the drive read at:
+    // the fastest it has at or below the request, else its slowest.
+    [[nodiscard]] uint32_t SelectSpeed(uint32_t requestedKBps) const;
+    [[nodiscard]] uint32_t ReadSpeed() const;
     // The audio this drive would deliver for `sector` from an undamaged disc.
     [[nodiscard]] bool ReadCleanAudio(int64_t sector, std::span<uint8_t> audio);
 
@@ -119,6 +169,7 @@ private:
     Outcome ReadCd(std::span<const uint8_t> cdb, std::span<uint8_t> data);
     Outcome ReadVendorD8(std::span<const uint8_t> cdb, std::span<uint8_t> data);
     Outcome Read10(std::span<const uint8_t> cdb, std::span<uint8_t> data);
+    Outcome SetCdSpeed(std::span<const uint8_t> cdb);
     // Sends the first `length` bytes of reply_, cut to the allocation length.
     Outcome SendReply(size_t length, size_t allocation, std::span<uint8_t> data) const;
     size_t BuildToc(bool msf, uint8_t startTrack);
@@ -126,21 +177,34 @@ private:
     size_t BuildSessionInfo();
     size_t BuildFullToc();
     size_t PutCapabilitiesPage(size_t at, bool changeable);
-    Outcome ReadBlocks(uint32_t lba, uint32_t count, BlockForm form, std::span<uint8_t> data);
+    Outcome ReadBlocks(uint32_t lba, uint32_t count, BlockForm form, C2Form c2Form,
+                       std::span<uint8_t> data);
+    [[nodiscard]] bool NextReadNotReady();
 
     [[nodiscard]] static uint32_t BlockBytes(BlockForm form);
     [[nodiscard]] int64_t DeliveredStart(int64_t sector) const;
     [[nodiscard]] bool SectorUnreadable(int64_t sector) const;
-    SectorRead ReadSector(int64_t sector, std::span<uint8_t> audio, std::span<uint8_t> c2);
+    SectorRead ReadSector(int64_t sector, const C2Honesty& honesty, std::span<uint8_t> audio,
+                          std::span<uint8_t> c2);
     // Applies the disc's damage to the 2,352 bytes delivered from image position `start`:
     // XORs `audio`, sets flag bits in `flags` and truth bits in `corrupted` (each may be empty).
-    void WalkDamage(int64_t start, std::span<uint8_t> audio, std::span<uint8_t> flags,
-                    std::span<uint8_t> corrupted) const;
+    void WalkDamage(int64_t start, const C2Honesty& honesty, std::span<uint8_t> audio,
+                    std::span<uint8_t> flags, std::span<uint8_t> corrupted) const;
+    // The flags `honesty` raises for sector's own bytes, whole sectors widened.
+    void OwnFlags(int64_t sector, const C2Honesty& honesty, std::span<uint8_t> flags) const;
+    // The pointers sent with `sector`: its own flags or, late, those of earlier bytes.
+    void DeliveredPointers(int64_t sector, const C2Honesty& honesty,
+                           std::span<uint8_t> pointers) const;
+    [[nodiscard]] uint8_t BlockError(int64_t sector, const C2Honesty& honesty,
+                                     std::span<const uint8_t> block) const;
+    [[nodiscard]] FormTruth TruthWith(int64_t sector, const C2Honesty& honesty) const;
 
     DriveSettings settings_;
     std::unique_ptr<Disc> disc_;
     uint8_t density_ = 0x00;
     uint32_t blockLength_ = 2048;
+    uint32_t readSpeed_ = 0;             // kB/s; set from the settings
+    uint64_t readCommands_ = 0;          // read commands received so far
     std::array<uint8_t, 2048> reply_{};  // small replies are built here, then copied out
     mutable std::mutex mutex_;
 };

@@ -13,7 +13,6 @@ constexpr uint8_t kCapabilitiesPage = 0x2A;
 constexpr uint8_t kAllPages = 0x3F;
 constexpr uint8_t kCapabilitiesPageLength = 0x14;
 constexpr uint8_t kLeadOutTrack = 0xAA;
-constexpr uint32_t kMaxReadSpeed = 52 * 176;  // kB/s
 constexpr uint8_t kDensityAudioC2 = 0x82;
 
 struct Msf {
@@ -214,11 +213,11 @@ size_t Drive::PutCapabilitiesPage(size_t at, bool changeable) {
         page[4] = 0x01;  // audio play
         // CD-DA commands supported, stream accurate, and the C2 pointer bit.
         page[5] = static_cast<uint8_t>(0x03 | (settings_.c2PointerBit ? 0x10 : 0x00));
-        page[6] = 0x29;  // tray, eject, lock
-        PutBe16(page, 8, kMaxReadSpeed);
+        page[6] = 0x29;                                 // tray, eject, lock
+        PutBe16(page, 8, settings_.readSpeeds.back());  // maximum read speed, kB/s
         PutBe16(page, 10, 256);
         PutBe16(page, 12, 2048);
-        PutBe16(page, 14, kMaxReadSpeed);
+        PutBe16(page, 14, readSpeed_);  // current read speed, kB/s
     }
     return page.size();
 }

@@ -23,6 +23,7 @@ constexpr uint8_t readCapacity = 0x25;
 constexpr uint8_t read10 = 0x28;
 constexpr uint8_t readToc = 0x43;
 constexpr uint8_t modeSense10 = 0x5A;
+constexpr uint8_t setCdSpeed = 0xBB;
 constexpr uint8_t readCd = 0xBE;
 constexpr uint8_t vendorReadCdda = 0xD8;
 }  // namespace opcode
