@@ -1,15 +1,20 @@
-// rig_truth <description> <drive index> <folder> <base name>: what Quellor must write for one
-// drive of a description, worked out from the drive model alone: <base name>.wav and .c2 with
-// every sector as the drive delivers it (read in Quellor's 24-sector chunks; a failed chunk
-// sector by sector, a sector that fails alone as zeros), and "stdout", the console text of the
-// run. The kernel rig compares Quellor's files with these byte for byte.
+// rig_truth <description> <drive index> <folder> <base name> [<form> <speed>]: what Quellor must
+// write for one drive of a description, worked out from the drive model alone: <base name>.wav
+// and .c2 with every sector as the drive delivers it (read in Quellor's 24-sector chunks; a
+// failed chunk sector by sector, a sector that fails alone as zeros), and "stdout", the console
+// text of the run. With a form (readcd14, d8, density, readcd12) and a speed (Nx, max): the
+// files of a study's pass, whose pointers are what that form delivers at that speed (a study
+// drive's disc has no unreadable sector). The kernel rig compares Quellor's files with these
+// byte for byte.
 #include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "simdrive/description.h"
@@ -77,6 +82,27 @@ Delivery Deliver(simdrive::Drive& drive, std::uint32_t leadOut) {
     return delivery;
 }
 
+// A study pass's pointers: the form's own honesty and lag at the speed SET CD SPEED gives.
+void UseStudyPointers(simdrive::Drive& drive, std::string_view form, std::string_view speed,
+                      Delivery& delivery) {
+    constexpr std::array<std::string_view, simdrive::kC2FormCount> names{"readcd14", "d8",
+                                                                          "density", "readcd12"};
+    const auto found = std::find(names.begin(), names.end(), form);
+    if (found == names.end()) {
+        throw std::invalid_argument("no form " + std::string(form));
+    }
+    // N x 176.4 kB/s, rounded up to the whole kB/s the command's field takes.
+    const std::uint32_t requested =
+        speed == "max" ? 0xFFFF : (std::stoul(std::string(speed)) * 1764 + 9) / 10;
+    const auto model = static_cast<simdrive::C2Form>(found - names.begin());
+    const std::uint32_t kBps = drive.SelectSpeed(requested);
+    for (std::size_t s = 0; s * simdrive::kC2Bytes < delivery.c2.size(); ++s) {
+        const auto truth = drive.Truth(static_cast<std::int64_t>(s), model, kBps);
+        std::copy(truth.delivered.begin(), truth.delivered.end(),
+                  delivery.c2.begin() + s * simdrive::kC2Bytes);
+    }
+}
+
 template <typename Container>
 std::span<const std::uint8_t> Bytes(const Container& container) {
     return {reinterpret_cast<const std::uint8_t*>(container.data()), container.size()};
@@ -95,8 +121,9 @@ bool WriteFile(const std::filesystem::path& path, std::span<const std::uint8_t> 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 5) {
-        std::fprintf(stderr, "usage: rig_truth <description> <drive index> <folder> <base name>\n");
+    if (argc != 5 && argc != 7) {
+        std::fprintf(stderr, "usage: rig_truth <description> <drive index> <folder> <base name> "
+                             "[<form> <speed>]\n");
         return 2;
     }
     std::string error;
@@ -112,7 +139,10 @@ int main(int argc, char** argv) {
     settings.readCdForms = {0x10, 0x12};
     simdrive::Drive twin(settings, described.EjectDisc());
     const auto leadOut = static_cast<std::uint32_t>(twin.LeadOut());
-    const Delivery delivery = Deliver(twin, leadOut);
+    Delivery delivery = Deliver(twin, leadOut);
+    if (argc == 7) {
+        UseStudyPointers(twin, argv[5], argv[6], delivery);
+    }
 
     const std::filesystem::path folder = argv[3];
     const std::string base = argv[4];

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "reference/x87.h"
+#include "tests/support/emulator.h"
 
 namespace reference {
 namespace {
@@ -301,6 +302,9 @@ TEST(Arithmetic, ToneFadesLinearlyAtBothEnds) {
 }
 
 TEST(Arithmetic, SineIsTheProcessorsInstruction) {
+    if (testing_support::UnderQemuTcg()) {
+        GTEST_SKIP() << testing_support::kX87EmulatedReason;
+    }
     EXPECT_EQ(x87::Sine(0.5L), sinl(0.5L));
     // The instruction reduces by its own 66-bit pi; at the image's largest phases its result
     // differs from a correctly reduced sine well inside double precision. The image is defined

@@ -150,18 +150,46 @@ refusal() {
     expect_no_outputs "$run"
 }
 
+# study <case> <drive number> <description index> <base name> [program]: Quellor --study of two
+# forms at 8x and at the drive's top speed; each pass's files against the model's truth for its
+# form and speed, the study file's forms and speeds.
+study() {
+    begin "$1"
+    run=$RUNS/$case truth=/tmp/truth/$case
+    program=${5:-$BIN/Quellor}
+    quellor "$run" root $program --study "$2" --speeds 8x,max
+    expect_rc "$run" 0
+    tr -d '\r' <"$run/stdout" | grep -qxF "4 of 4 passes completed; the study is in $4.study.json" ||
+        failed "console after the banner: $(tail -n +4 "$run/stdout" | tr '\r\n' '|/')"
+    rm -rf "$truth"
+    mkdir -p "$truth"
+    for pass in readcd14.8x readcd14.max d8.8x d8.max; do
+        "$BIN/rig_truth" "$DESC" "$3" "$truth" "$4.$pass" "${pass%.*}" "${pass#*.}"
+        expect_file "$4.$pass.wav" "$truth/$4.$pass.wav" "$run/$4.$pass.wav"
+        expect_file "$4.$pass.c2" "$truth/$4.$pass.c2" "$run/$4.$pass.c2"
+    done
+    # SET CD SPEED took: 8x is 1,412 kB/s, the top 24x 4,234.
+    json=$(tr -d ' \r\n' <"$run/$4.study.json")
+    for expected in '"formsFound":["readcd14","d8"]' '"speedReportedKBps":1412' \
+        '"speedReportedKBps":4234'; do
+        case $json in *"$expected"*) ;; *) failed "the study file lacks $expected: $json" ;; esac
+    done
+    [ -s "$run/stderr" ] && note "stderr: $(cat "$run/stderr")"
+    rm -f "$run"/*.wav "$run"/*.c2 "$truth"/*.wav "$truth"/*.c2
+}
+
 machine() {
     # Drives 4 and 5 share a port: target 2 is made before target 1, so their generic nodes
     # come in the opposite order of their addresses, which Quellor's numbering must follow.
     # (Under wine the empty drive's target also differs from drive 0's: wine reports every
     # loopback host as port 0, so drives are told apart by target there.)
     add_drive 0 01 1 && add_drive 1 02 1 && add_drive 2 03 1 && add_drive 3 04 1 &&
-        add_drive 5 05 2 && add_drive 4 05 1
+        add_drive 5 05 2 && add_drive 4 05 1 && add_drive 7 06 3
 }
 
 test_cases() {
     echo "RIG machine: drives attached at $(uptime_s) s"
-    for index in 0 1 2 3 4 5; do
+    for index in 0 1 2 3 4 5 7; do
         echo "RIG machine: drive $index at $(eval echo \$ADDRESS_$index) $(node $index scsi_generic) $(node $index block)"
     done
 
@@ -170,6 +198,7 @@ test_cases() {
     extraction sg.read-cd-12 1 1 PLEXTORCD-RPX-RIG12 root; finish
     extraction sg.vendor-d8 2 2 RIGVENDORD8 root; finish
     extraction sg.density-switch 3 3 RIGDENSITYC2 root; finish
+    study sg.study 6 7 RIGSTUDY; finish
 
     # Two drives on one adapter: numbered by target, not by the order they appeared in.
     extraction two-drives.first 4 4 RIGUNREADABLE root
@@ -264,7 +293,7 @@ wine_cases() {
     fi
     wine_mount || return
     share work $WINE_ROOT/rig/work ro || echo "RIG wine: cannot mount the Windows build"
-    wine_prefix "d:=$(node 0 block)" "e:=$(node 5 block)"
+    wine_prefix "d:=$(node 0 block)" "e:=$(node 5 block)" "f:=$(node 7 block)"
     wine_start || return
     # chroot starts in its root: the wrapper goes to the run's folder first.
     printf '#!/bin/sh\ncd "$1" && shift && exec wine "$@"\n' >$WINE_ROOT/tmp/wine-in.sh
@@ -289,6 +318,8 @@ SIMDRIVE_DESCRIPTION=/rig/work/rig.drive /bin/sh /tmp/wine-in.sh"
     extraction wine.manager-library 0 0 RIGREADCD14 root \
         "$manager /tmp/run/wine.manager-library /rig/work/manager/Quellor.exe"
     finish
+    # wine numbers the drives by target alone: f: (target 3) comes after d: and e:.
+    study wine.study 2 7 RIGSTUDY "$wine /tmp/run/wine.study /rig/work/Quellor.exe"; finish
     RUNS=/tmp/run CRLF=no
     wine_stop
 }
