@@ -20,7 +20,9 @@ using Json = nlohmann::ordered_json;
 StudyPass PassFromJson(const Json& p) {
     StudyPass pass;
     pass.form = p.at("form").get<std::string>();
-    pass.speedRequested = p.at("speedRequested").get<std::string>();
+    if (const Json& speed = p.at("speedRequested"); !speed.is_null()) {
+        pass.speedRequested = speed.get<std::string>();
+    }
     pass.speedSet = p.at("speedSet").get<bool>();
     const Json& reported = p.at("speedReportedKBps");
     if (!reported.is_null()) {
@@ -49,7 +51,7 @@ std::string StudyPagePath(const std::string& studyPath) {
 }
 
 std::string PassName(const StudyPass& pass) {
-    return pass.form + " at " + pass.speedRequested;
+    return pass.form + " at " + SpeedLabel(pass.speedRequested);
 }
 
 StudyPassIdentity Identity(const StudyFile& study, const StudyPass& pass) {
@@ -83,13 +85,14 @@ int JudgeStudyPass(ReferenceImage& reference, const StudyFile& study, const Stud
     if (!row) {
         const std::string reason = failure.str().empty() ? error + "\n" : failure.str();
         err << reason;
-        unjudged.push_back({pass.form, pass.speedRequested, reason.substr(0, reason.size() - 1)});
+        unjudged.push_back(
+            {pass.form, SpeedLabel(pass.speedRequested), reason.substr(0, reason.size() - 1)});
         return code == kExitOk ? kExitBadInput : code;
     }
     rows.push_back(*row);
     // In the study's own table the drive is the same on every row: the pass names it.
     rows.back().drive =
-        pass.form + " " + pass.speedRequested + (pass.completed ? "" : " (partial)");
+        pass.form + " " + SpeedLabel(pass.speedRequested) + (pass.completed ? "" : " (partial)");
     out << "  " << PassName(pass)
         << (pass.completed ? ""
                            : " (cut short: judged over the "

@@ -15,8 +15,8 @@ inline constexpr int kStudyFormatVersion = 1;
 
 // One pass as the study file records it; `wav` and `c2` are named beside the study file.
 struct StudyPass {
-    std::string form;            // readcd14, d8, density, readcd12
-    std::string speedRequested;  // "max" or "Nx"
+    std::string form;                           // readcd14, d8, density, readcd12
+    std::optional<std::string> speedRequested;  // "max" or "Nx"; none: no speed list was given
     bool speedSet = false;
     std::optional<std::int64_t> speedReportedKBps;
     std::string wav, c2;

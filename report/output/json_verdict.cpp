@@ -65,10 +65,20 @@ Json StudyJson(const StudyPassIdentity& s) {
         {"product", s.product},
         {"revision", s.revision},
         {"form", s.form},
-        {"speedRequested", s.speedRequested},
+        {"speedRequested", s.speedRequested ? Json(*s.speedRequested) : Json(nullptr)},
         {"speedReportedKBps", s.speedReportedKBps ? Json(*s.speedReportedKBps) : Json(nullptr)},
         {"completed", s.completed}};
 }
+
+}  // namespace
+
+std::string StudySpeedLabel(const Json& study) {
+    const Json& requested = study.at("speedRequested");
+    return SpeedLabel(requested.is_null() ? std::nullopt
+                                          : std::optional(requested.get<std::string>()));
+}
+
+namespace {
 
 Json ZeroFilledJson(const PassResult& pass) {
     Json runs = Json::array();

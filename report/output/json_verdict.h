@@ -19,6 +19,9 @@ inline constexpr int kVerdictFormatVersion = 1;
 // `drive` is the drive's name (the extraction's file name without its extension).
 [[nodiscard]] nlohmann::ordered_json VerdictJson(const Verdict& verdict, const std::string& drive);
 
+// The speed of a study verdict's pass (its `study` object) as tables name it.
+[[nodiscard]] std::string StudySpeedLabel(const nlohmann::ordered_json& study);
+
 // Missed bytes per million bytes compared: errors the drive did not flag, per delivered byte.
 [[nodiscard]] double MissedPerMillion(const Verdict& verdict);
 

@@ -61,12 +61,16 @@ std::string PageOf(const std::string& verdictPath) {
 // A study verdict's row: "<vendor> <product> <revision> <form> <speed>", partial ones marked.
 std::string StudyRowName(const Json& study) {
     std::string name;
-    for (const char* field : {"vendor", "product", "revision", "form", "speedRequested"}) {
+    for (const char* field : {"vendor", "product", "revision", "form"}) {
         const std::string part = study.at(field).get<std::string>();
         if (!part.empty()) {
             name += (name.empty() ? "" : " ") + part;
         }
     }
+    if (!name.empty()) {
+        name += ' ';
+    }
+    name += StudySpeedLabel(study);
     return name + (study.value("completed", true) ? "" : " (partial)");
 }
 

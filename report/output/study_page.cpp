@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "report/output/html_page.h"
+#include "report/output/json_verdict.h"
 #include "report/output/text.h"
 
 namespace report {
@@ -21,7 +22,7 @@ const RankedDrive* Judged(const std::vector<RankedDrive>& ranked, const std::str
                           const std::string& speed) {
     for (const RankedDrive& row : ranked) {
         const Json& study = row.verdict.at("study");
-        if (study.at("form") == form && study.at("speedRequested") == speed) {
+        if (study.at("form") == form && StudySpeedLabel(study) == speed) {
             return &row;
         }
     }
@@ -46,7 +47,7 @@ void Matrix(const StudyFile& study, const std::vector<RankedDrive>& ranked,
     std::vector<std::string> forms = study.formsFound, speeds;
     for (const StudyPass& pass : study.passes) {
         AddOnce(forms, pass.form);
-        AddOnce(speeds, pass.speedRequested);
+        AddOnce(speeds, SpeedLabel(pass.speedRequested));
     }
     out << "<h2>Passes: forms down, speeds across</h2>\n<div class=\"scroll\"><table "
            "class=\"matrix\">\n<tr><th>form</th>";

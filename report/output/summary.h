@@ -33,11 +33,17 @@ struct InputFile {
 // Which pass of a drive study a verdict judges, as the study file names it.
 struct StudyPassIdentity {
     std::string vendor, product, revision;
-    std::string form;            // readcd14, d8, density, readcd12
-    std::string speedRequested;  // "max" or "Nx"
+    std::string form;                           // readcd14, d8, density, readcd12
+    std::optional<std::string> speedRequested;  // "max" or "Nx"; none: read without a speed list
     std::optional<std::int64_t> speedReportedKBps;
     bool completed = true;  // false: the pass stopped early and is judged over what it holds
 };
+
+// How tables and pages name a pass's speed: as the list gave it, or the drive's own when the
+// study was read without one.
+[[nodiscard]] inline std::string SpeedLabel(const std::optional<std::string>& requested) {
+    return requested.value_or("drive's own speed");
+}
 
 struct Verdict {
     InputFile reference, extraction, c2;
