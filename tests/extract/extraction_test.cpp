@@ -18,6 +18,7 @@
 #include "simdrive/scsi.h"
 #include "tests/support/program_run.h"
 #include "tests/support/quellor_console.h"
+#include "tests/support/standin_drives.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -45,16 +46,9 @@ protected:
                   const std::map<std::string, std::string>& environment = {}) {
         description_ = description;
         std::ofstream(dir_ / "drives.drive") << description;
-        testing_support::RunOptions options;
-        options.workingDirectory = dir_.Path();
-        options.environment["LD_LIBRARY_PATH"] = std::string(MARROWBY_STANDIN_DIR) + "/both";
-        options.environment["SIMDRIVE_DESCRIPTION"] = (dir_ / "drives.drive").string();
-        // Completion before the send returns keeps the long runs quick; the drive layer's own
-        // tests cover late completions.
-        options.environment["SIMDRIVE_ASPI_COMPLETION"] = "early";
-        if (logCommands_) {
-            options.environment["SIMDRIVE_ASPI_COMMANDS"] = (dir_ / "commands.log").string();
-        }
+        testing_support::RunOptions options = testing_support::StandInDriveOptions(
+            dir_.Path(), dir_ / "drives.drive",
+            logCommands_ ? dir_ / "commands.log" : std::filesystem::path());
         options.environment.insert(environment.begin(), environment.end());
         return testing_support::RunProgram(testing_support::BuiltProgram("Quellor"), {argument},
                                            options);
@@ -102,12 +96,7 @@ protected:
 
     // The commands the drive received, one line each (CDB, and " > " data for data-out).
     std::vector<std::string> CommandsReceived() const {
-        std::ifstream log(dir_ / "commands.log");
-        std::vector<std::string> lines;
-        for (std::string line; std::getline(log, line);) {
-            lines.push_back(line);
-        }
-        return lines;
+        return testing_support::CommandLog(dir_ / "commands.log");
     }
 
     TempDir dir_;

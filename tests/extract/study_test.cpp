@@ -17,6 +17,7 @@
 #include "simdrive/scsi.h"
 #include "tests/support/program_run.h"
 #include "tests/support/quellor_console.h"
+#include "tests/support/standin_drives.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -44,12 +45,8 @@ protected:
     RunResult Run(const std::string& description, const std::vector<std::string>& arguments) {
         description_ = description;
         std::ofstream(dir_ / "drives.drive") << description;
-        testing_support::RunOptions options;
-        options.workingDirectory = dir_.Path();
-        options.environment["LD_LIBRARY_PATH"] = std::string(MARROWBY_STANDIN_DIR) + "/both";
-        options.environment["SIMDRIVE_DESCRIPTION"] = (dir_ / "drives.drive").string();
-        options.environment["SIMDRIVE_ASPI_COMPLETION"] = "early";
-        options.environment["SIMDRIVE_ASPI_COMMANDS"] = (dir_ / "commands.log").string();
+        const auto options = testing_support::StandInDriveOptions(
+            dir_.Path(), dir_ / "drives.drive", dir_ / "commands.log");
         return testing_support::RunProgram(testing_support::BuiltProgram("Quellor"), arguments,
                                            options);
     }
@@ -88,12 +85,7 @@ protected:
     }
 
     std::vector<std::string> Commands() const {
-        std::ifstream log(dir_ / "commands.log");
-        std::vector<std::string> lines;
-        for (std::string line; std::getline(log, line);) {
-            lines.push_back(line);
-        }
-        return lines;
+        return testing_support::CommandLog(dir_ / "commands.log");
     }
 
     testing_support::TempDir dir_;
@@ -261,6 +253,22 @@ TEST_F(Study, AFullDiskStopsTheStudyAndTheFileSaysWhatCompleted) {
     EXPECT_EQ(passes[1]["error"],
               "Cannot write file SIMFULL.readcd14.max.c2: No space left on device!");
     EXPECT_EQ(passes[1]["sectors"], 0);
+}
+
+// The study file cannot be made (a folder holds its name): nothing is read, no temporary stays,
+// and the closing line names no study file.
+TEST_F(Study, AStudyFileThatCannotBeWrittenStopsTheStudyBeforeItReads) {
+    std::filesystem::create_directory(dir_ / "SIMBLOCKED.study.json");
+    const auto run =
+        Run("[drive]\nvendor = \"SIM\"\nproduct = \"BLOCKED\"\nread_cd = 0x10 0x14\n"
+            "disc = pattern 120 3\n",
+            {"--study", "0"});
+    EXPECT_EQ(run.out, banner + "Forms found: readcd14\n" +
+                           "Cannot write file SIMBLOCKED.study.json!\n" +
+                           "0 of 1 passes completed.\n");
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_FALSE(std::filesystem::exists(dir_ / "SIMBLOCKED.study.json.tmp"));
+    EXPECT_FALSE(std::filesystem::exists(dir_ / "SIMBLOCKED.readcd14.wav"));
 }
 
 TEST_F(Study, NoWorkingFormIsSaidAsTodayAndWritesNothing) {
