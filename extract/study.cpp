@@ -59,6 +59,7 @@ private:
     std::string studyFile_;
     StudyRecord record_;
     bool speedChanged_ = false;
+    bool saved_ = false;  // the study file says what the last pass did
 };
 
 bool Study::Identify() {
@@ -180,11 +181,11 @@ bool Study::ReadPass(const PlannedPass& planned, std::size_t number, std::size_t
 }
 
 bool Study::Save() {
-    if (WriteStudyFile(record_, studyFile_)) {
-        return true;
+    saved_ = WriteStudyFile(record_, studyFile_);
+    if (!saved_) {
+        WriteLine("Cannot write file " + studyFile_ + "!");
     }
-    WriteLine("Cannot write file " + studyFile_ + "!");
-    return false;
+    return saved_;
 }
 
 // Data discs want 2,048-byte blocks; a slowed drive gets its full speed back.
@@ -214,8 +215,9 @@ std::int32_t Study::Run(std::span<const StudySpeed> speeds) {
     runtime::WriteInt(static_cast<std::int32_t>(completed), 0);
     runtime::WriteString(" of ");
     runtime::WriteInt(static_cast<std::int32_t>(plan.size()), 0);
-    runtime::WriteString(" passes completed; the study is in ");
-    runtime::WriteString(studyFile_);
+    // The closing line names the study file only when it holds the study.
+    runtime::WriteString(saved_ ? " passes completed; the study is in " + studyFile_
+                                : std::string(" passes completed."));
     return completed == plan.size() ? 0 : 1;
 }
 

@@ -62,6 +62,11 @@ bool WriteStudyFile(const StudyRecord& record, const std::string& path) {
     }
     std::error_code error;
     std::filesystem::rename(temporary, path, error);
+    if (error) {
+        // Nothing half-done stays behind: the temporary goes too.
+        std::error_code ignored;
+        std::filesystem::remove(temporary, ignored);
+    }
     return !error;
 }
 
