@@ -9,6 +9,7 @@
 #include "report/output/text.h"
 #include "tests/report/simulated_extraction.h"
 #include "tests/support/program_run.h"
+#include "tests/support/standin_drives.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -73,10 +74,7 @@ TEST_P(QuellorToReport, FilesEqualTheModelsAndTheVerdictItsTruth) {
 
     TempDir dir;
     std::ofstream(dir / "drive.drive") << Description(c);
-    testing_support::RunOptions options;
-    options.workingDirectory = dir.Path();
-    options.environment["LD_LIBRARY_PATH"] = std::string(MARROWBY_STANDIN_DIR) + "/both";
-    options.environment["SIMDRIVE_DESCRIPTION"] = (dir / "drive.drive").string();
+    const auto options = testing_support::StandInDriveOptions(dir.Path(), dir / "drive.drive");
     const auto extraction = RunProgram(BuiltProgram("Quellor"), {"0"}, options);
     ASSERT_EQ(extraction.exitCode, 0) << extraction.out << extraction.err;
     ASSERT_EQ(ReadFileBytes(dir / (driveName + ".wav")),
