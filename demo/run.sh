@@ -6,7 +6,9 @@
 #      one sector late;
 #   3. Quellor 0, 1 and 2 read that disc with each drive into <drive>.wav and .c2;
 #   4. c2report gives each drive's verdict (console, .report.json, .report.html, ...);
-#   5. c2report --compare ranks the three drives.
+#   5. c2report --compare ranks the three drives;
+#   6. Quellor --study reads a fourth drive with each of its three C2 forms at two speeds, and
+#      c2report --study judges every pass and ranks them.
 # Everything lands in out/demo/. An existing Reference.wav of the right length is reused.
 #
 #   demo/run.sh [--prefix DIR] [--build DIR] [--out DIR]
@@ -81,6 +83,8 @@ LD_LIBRARY_PATH=$build/standin/both \
 SIMDRIVE_DESCRIPTION=$root/simdrive/drives/study-three-forms.drive \
 SIMDRIVE_WAV=$out/Reference.wav \
     "$bin/Quellor" --study 0 --speeds 8x,max || true
-# --- The study's verdict table goes here: c2report --study SIMDRIVESTUDY.study.json, then the
-# --- name of its page (once c2report reads study files).
-echo "  $out/SIMDRIVESTUDY.study.json (what the study found and did)"
+echo
+"$bin/c2report" --study Reference.wav SIMDRIVESTUDY.study.json
+echo
+echo "The study: $out/SIMDRIVESTUDY.study.html (every form at every speed, each cell linking to"
+echo "its pass's page); $out/SIMDRIVESTUDY.study.json says what the study found and did."

@@ -49,11 +49,15 @@ grep -q "% Done" "$work/demo.log"
 drives=(*.c2)
 [[ -e ${drives[0]} ]] || { echo "the demo read no drive" >&2; exit 1; }
 for c2 in "${drives[@]}"; do
+    files=("${c2%.c2}"{.wav,.report.csv,.report.svg,.report.json,.report.html})
     # A study's passes (<drive>.<form>.<speed>.c2) are judged together, from the study file.
-    [[ ${c2%.c2} == *.* ]] && { [[ -s ${c2%%.*}.study.json ]] || exit 1; continue; }
-    for file in "${c2%.c2}"{.wav,.report.csv,.report.svg,.report.json,.report.html}; do
+    [[ ${c2%.c2} == *.* ]] && files+=("${c2%%.*}".study.{json,html})
+    for file in "${files[@]}"; do
         [[ -s $file ]] || { echo "the demo left no $file" >&2; exit 1; }
     done
 done
+grep -q "^Passes ranked" "$work/demo.log" || { echo "the demo printed no study table" >&2; exit 1; }
+grep -q "^Study page: *SIMDRIVESTUDY.study.html$" "$work/demo.log" ||
+    { echo "the demo named no study page" >&2; exit 1; }
 echo "demo with the installed programs:"
 tail -n 40 "$work/demo.log"
