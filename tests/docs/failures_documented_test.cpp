@@ -182,6 +182,29 @@ RunResult C2Report(const TempDir& dir, const ReportFiles& files, const std::stri
         options);
 }
 
+// A study file beside a reference, judged by c2report --study.
+RunResult StudyReport(const TempDir& dir, const std::string& study) {
+    testing_support::WriteFileBytes(dir / "Reference.wav", Wav(Noise(100, 1)));
+    std::ofstream(dir / "Drive.study.json") << study;
+    RunOptions options;
+    options.workingDirectory = dir.Path();
+    return RunProgram(BuiltProgram("c2report"), {"--study", "Reference.wav", "Drive.study.json"},
+                      options);
+}
+
+// A whole study of one pass, with the file's first `keep` characters kept (all by default).
+std::string Study(const std::string& version = "1",
+                  std::string::size_type keep = std::string::npos) {
+    const std::string text =
+        R"({"format": "Quellor study", "formatVersion": )" + version +
+        R"(, "drive": {"vendor": "SIM", "product": "TEST DRIVE", "revision": "1.00"},
+        "formsFound": ["d8"], "passes": [{"form": "d8", "speedRequested": "8x",
+        "speedSet": true, "speedReportedKBps": 1412, "wav": "Drive.d8.8x.wav",
+        "c2": "Drive.d8.8x.c2", "sectors": 100, "failedSectors": 0, "seconds": 0.25,
+        "completed": true, "error": null}]})";
+    return text.substr(0, keep);
+}
+
 using Case = std::function<RunResult(const TempDir&)>;
 
 const std::map<std::string, Case>& Cases() {
@@ -234,6 +257,21 @@ const std::map<std::string, Case>& Cases() {
          [](const TempDir& dir) {
              return Quellor(dir, Drive(""), {"0"}, {{"SIMDRIVE_ASPI_FAULT_AT", "100"}});
          }},
+        {"Quellor --study <Drive number> [--speeds LIST]",
+         [](const TempDir& dir) {
+             return Quellor(dir, Drive(""), {"--study", "0", "--speeds", "fast"});
+         }},
+        {"… at sector …. The pass ends there; its files hold the sectors before it.",
+         [](const TempDir& dir) {
+             // Detection reads twice; the first pass's fourth chunk finds the tray open.
+             return Quellor(dir, Drive("read_cd = 0x10 0x14\nnot_ready_reads = 6 2\n", 120),
+                            {"--study", "0", "--speeds", "8x,max"});
+         }},
+        {"Cannot write file ….study.json!",
+         [](const TempDir& dir) {
+             std::filesystem::create_directory(dir / "SIMTESTDRIVE.study.json");
+             return Quellor(dir, Drive(""), {"--study", "0"});
+         }},
         {"Tamblin:Unhandled exception", FaultedTamblin},
         {"Usage : c2report <Reference.wav> <drive>.wav <drive>.c2",
          [](const TempDir& dir) {
@@ -280,6 +318,21 @@ const std::map<std::string, Case>& Cases() {
          }},
         {"Cannot write the summary to standard output.",
          [](const TempDir& dir) { return C2Report(dir, ReportFiles{}, " >/dev/full"); }},
+        {"\"…\" is not a Quellor study.",
+         [](const TempDir& dir) {
+             return StudyReport(dir, R"({"format": "c2report verdict", "formatVersion": 1})");
+         }},
+        {"\"…\" is not a Quellor study: it is not complete JSON (truncated?).",
+         [](const TempDir& dir) { return StudyReport(dir, Study("1", 120)); }},
+        {"\"…\" is a Quellor study of another format version (…; this c2report reads 1).",
+         [](const TempDir& dir) { return StudyReport(dir, Study("2")); }},
+        {"\"…\" is not a complete Quellor study (…).",
+         [](const TempDir& dir) {
+             std::string study = Study();
+             study.erase(study.find(R"("sectors": 100, )"), 16);
+             return StudyReport(dir, study);
+         }},
+        {"Not judged: … at …: …", [](const TempDir& dir) { return StudyReport(dir, Study()); }},
         {"Tamblin:Cannot create file!",
          [](const TempDir& dir) {
              std::filesystem::create_directory(dir / "Reference.wav");
