@@ -86,5 +86,6 @@ SIMDRIVE_WAV=$out/Reference.wav \
 echo
 "$bin/c2report" --study Reference.wav SIMDRIVESTUDY.study.json
 echo
-echo "The study: $out/SIMDRIVESTUDY.study.html (every form at every speed, each cell linking to"
-echo "its pass's page); $out/SIMDRIVESTUDY.study.json says what the study found and did."
+echo "The study's page (every form at every speed, each cell linking to its pass's page):"
+echo "  $out/SIMDRIVESTUDY.study.html"
+echo "  $out/SIMDRIVESTUDY.study.json (what the study found and did)"
