@@ -1,6 +1,7 @@
 #include "report/c2report.h"
 
 #include "report/judge.h"
+#include "report/output/output_file.h"
 #include "report/output/ranking.h"
 #include "report/output/summary.h"
 #include "report/study.h"
@@ -54,14 +55,8 @@ int RunC2Report(const std::vector<std::string>& args, std::ostream& out, std::os
     if (const int code = WriteVerdictFiles(verdict, args[1], out, err); code != kExitOk) {
         return code;
     }
-    // The summary is the verdict people read: losing it (a full disk, a closed pipe) is a
-    // failure, even when the files were written.
-    out.flush();
-    if (!out) {
-        err << "Cannot write the summary to standard output.\n";
-        return kExitIoError;
-    }
-    return kExitOk;
+    return FlushConsole(out, err, "Cannot write the summary to standard output.") ? kExitOk
+                                                                                  : kExitIoError;
 }
 
 }  // namespace report

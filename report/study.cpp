@@ -169,12 +169,8 @@ int RunStudy(const std::string& referencePath, const std::string& studyPath, std
         return kExitIoError;
     }
     out << "Study page:          " << page << '\n';
-    out.flush();
-    if (!out) {
-        err << "Cannot write the summary to standard output.\n";
-        return kExitIoError;
-    }
-    return code;
+    return FlushConsole(out, err, "Cannot write the summary to standard output.") ? code
+                                                                                  : kExitIoError;
 }
 
 }  // namespace report

@@ -35,4 +35,13 @@ bool WriteWholeFile(const std::string& path, const std::function<void(std::ostre
     return true;
 }
 
+bool FlushConsole(std::ostream& out, std::ostream& err, const char* message) {
+    out.flush();
+    if (out) {
+        return true;
+    }
+    err << message << '\n';
+    return false;
+}
+
 }  // namespace report

@@ -246,12 +246,8 @@ int RunCompare(const std::vector<std::string>& paths, std::ostream& out, std::os
         }
     }
     out << "Ranking table:       comparison.csv\nRanking page:        comparison.html\n";
-    out.flush();
-    if (!out) {
-        err << "Cannot write the ranking to standard output.\n";
-        return kExitIoError;
-    }
-    return kExitOk;
+    return FlushConsole(out, err, "Cannot write the ranking to standard output.") ? kExitOk
+                                                                                  : kExitIoError;
 }
 
 }  // namespace report
