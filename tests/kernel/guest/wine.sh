@@ -9,6 +9,9 @@ WINEDEBUG=${RIG_winedebug:--all}"
 WINE_DLLS=/usr/lib/i386-linux-gnu/wine/i386-windows
 
 share() {  # <9p tag> <mount point> ro|rw
+    # The host made the mount point in the userland, unless it lies below a folder the guest
+    # mounts afresh (a tree in /tmp): there it is made here.
+    mkdir -p "$2" 2>/dev/null
     # cache=loose roughly halves every wine start; a written share is not cached, so nothing
     # waits in the guest's page cache when the machine powers off.
     cache=loose
