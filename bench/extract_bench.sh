@@ -4,11 +4,7 @@
 #   extract_bench.sh <build directory> <Reference.wav> [work directory]
 set -euo pipefail
 
-build=$(realpath "${1:?usage: extract_bench.sh <build directory> <Reference.wav> [work directory]}")
-reference=$(realpath "${2:?usage: extract_bench.sh <build directory> <Reference.wav> [work directory]}")
-work=${3:-$(mktemp -d)}
-mkdir -p "$work"
-cd "$work"
+. "$(dirname "$0")/work_folder.sh"
 
 # An honest drive with every C2 form, a scratch and a bad sector, reading the reference.
 cat > bench.drive <<DRIVE

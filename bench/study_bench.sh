@@ -5,12 +5,7 @@
 #   study_bench.sh <build directory> <Reference.wav> [work directory]
 set -euo pipefail
 
-usage="usage: study_bench.sh <build directory> <Reference.wav> [work directory]"
-build=$(realpath "${1:?$usage}")
-reference=$(realpath "${2:?$usage}")
-work=${3:-$(mktemp -d)}
-mkdir -p "$work"
-cd "$work"
+. "$(dirname "$0")/work_folder.sh"
 
 # Three forms, the plain run's READ CD 0x14 among them, with a scratch and a bad sector.
 cat > bench.drive <<DRIVE
