@@ -33,9 +33,12 @@ bool AllZero(const std::uint8_t* bytes, std::int64_t count) {
     return std::all_of(bytes, bytes + count, [](std::uint8_t b) { return b == 0; });
 }
 
+// Room for the sector's 294 pointer bytes read as whole 64-bit words (37 words, 296 bytes).
+using PointerWords = std::array<std::uint8_t, kMaskWords * 8>;
+
 // The 294 pointer bytes that start at bit `position` of `stream`.
 const std::uint8_t* FlagsAt(const std::uint8_t* stream, std::int64_t position,
-                            std::array<std::uint8_t, kC2Bytes>& scratch) {
+                            PointerWords& scratch) {
     const std::uint8_t* p = stream + (position >> 3);
     const int shift = static_cast<int>(position & 7);
     if (shift == 0) {
@@ -47,44 +50,63 @@ const std::uint8_t* FlagsAt(const std::uint8_t* stream, std::int64_t position,
     return scratch.data();
 }
 
-// Counts one sector; `wrongMask` receives one bit per wrong byte (pointer order).
+// Word j of a sector's pointer mask: bits past the 294th byte are cleared.
+std::uint64_t MaskWord(const std::uint8_t* pointers, std::int64_t j) {
+    constexpr int kTailBits = 64 * kMaskWords - 8 * kC2Bytes;
+    const std::uint64_t word = LoadBits(pointers, 64 * j);
+    return j + 1 < kMaskWords ? word : word >> kTailBits << kTailBits;
+}
+
+// The set bits of a sector's 294 pointer bytes (which must be readable as 296).
+std::uint64_t CountFlags(const std::uint8_t* pointers) {
+    std::uint64_t count = 0;
+    for (std::int64_t j = 0; j < kMaskWords; ++j) {
+        count += static_cast<std::uint64_t>(Count(MaskWord(pointers, j)));
+    }
+    return count;
+}
+
+// One bit per wrong byte among the 64 audio bytes of pointer word j (pointer order).
+std::uint64_t WrongWord(const std::uint8_t* audio, const std::uint8_t* expected, std::int64_t j) {
+    std::uint64_t wrong = 0;
+    const std::int64_t bytes = std::min<std::int64_t>(8, kC2Bytes - 8 * j);
+    for (std::int64_t b = 0; b < bytes; ++b) {
+        const std::int64_t at = 64 * j + 8 * b;
+        const std::uint64_t difference = LoadLe64(audio + at) ^ LoadLe64(expected + at);
+        wrong |= static_cast<std::uint64_t>(WrongByteMask(difference)) << (56 - 8 * b);
+    }
+    return wrong;
+}
+
+// Counts one sector; `wrongMask` receives one bit per wrong byte (pointer order). `flags` must
+// be readable as 296 bytes.
 SectorCounts CountSector(const std::uint8_t* audio, const std::uint8_t* expected,
                          const std::uint8_t* flags, std::uint8_t* wrongMask) {
-    int wrongBytes = 0, flaggedBytes = 0, detectedBytes = 0;
-    int wrongSamples = 0, flaggedSamples = 0, detectedSamples = 0, falseOnWrongSample = 0;
     const bool same = std::memcmp(audio, expected, kSectorBytes) == 0;
     if (same && AllZero(flags, kC2Bytes)) {
         return SectorCounts{};  // the common case: a clean sector, nothing flagged
     }
-    for (std::int64_t k = 0; k < kC2Bytes; ++k) {
-        const std::uint8_t wrong =
-            same ? 0 : WrongByteMask(LoadLe64(audio + 8 * k) ^ LoadLe64(expected + 8 * k));
-        const std::uint8_t flag = flags[k];
-        wrongMask[k] = wrong;
-        if ((wrong | flag) == 0) {
-            continue;
-        }
+    int wrongBytes = 0, flaggedBytes = 0, detectedBytes = 0;
+    int wrongSamples = 0, flaggedSamples = 0, detectedSamples = 0, falseOnWrongSample = 0;
+    for (std::int64_t j = 0; j < kMaskWords; ++j) {
+        const std::uint64_t wrong = same ? 0 : WrongWord(audio, expected, j);
+        const std::uint64_t flag = MaskWord(flags, j);
+        StoreBits(wrongMask + 8 * j, wrong);
         wrongBytes += Count(wrong);
         flaggedBytes += Count(flag);
         detectedBytes += Count(wrong & flag);
         falseOnWrongSample += FalseFlagsOnWrongSamples(wrong, flag);
-        const std::uint8_t wrongSample = SampleMask(wrong);
-        const std::uint8_t flagSample = SampleMask(flag);
+        const std::uint64_t wrongSample = SampleMask(wrong);
+        const std::uint64_t flagSample = SampleMask(flag);
         wrongSamples += Count(wrongSample);
         flaggedSamples += Count(flagSample);
         detectedSamples += Count(wrongSample & flagSample);
     }
     auto narrow = [](int v) { return static_cast<std::uint16_t>(v); };
     return SectorCounts{
-        narrow(wrongBytes),
-        narrow(flaggedBytes),
-        narrow(detectedBytes),
-        narrow(wrongSamples),
-        narrow(flaggedSamples),
-        narrow(detectedSamples),
-        narrow(falseOnWrongSample),
-        std::all_of(flags, flags + kC2Bytes, [](std::uint8_t b) { return b == 0xFF; }),
-        false};
+        narrow(wrongBytes),         narrow(flaggedBytes),         narrow(detectedBytes),
+        narrow(wrongSamples),       narrow(flaggedSamples),       narrow(detectedSamples),
+        narrow(falseOnWrongSample), flaggedBytes == kSectorBytes, false};
 }
 
 // Adds, for every candidate shift, the wrong bytes of one sector whose moved flag is set. Only
@@ -249,7 +271,7 @@ bool ComparePass(const ComparisonFiles& files, C2Shift shift, bool scoreShifts,
     std::array<BlockBuffers, 2> buffers;
     std::future<bool> next =
         std::async(std::launch::async, ReadBlock, std::cref(files), begin, std::ref(buffers[0]));
-    std::array<std::uint8_t, kC2Bytes> moved{};
+    PointerWords moved{};
     std::array<std::uint8_t, kMaskWords * 8 + 8> wrongMask{};
     std::uint64_t allFlags = 0;
     for (std::int64_t first = begin, index = 0; first < end; first += kBlockSectors, index ^= 1) {
@@ -267,9 +289,7 @@ bool ComparePass(const ComparisonFiles& files, C2Shift shift, bool scoreShifts,
         for (std::int64_t s = 0; s < count; ++s) {
             const std::int64_t start = (s + kMarginSectors) * kSectorBits;
             const std::uint8_t* own = stream.data() + start / 8;
-            for (std::int64_t k = 0; k < kC2Bytes; ++k) {
-                allFlags += static_cast<std::uint64_t>(Count(own[k]));
-            }
+            allFlags += CountFlags(own);
             const std::uint8_t* flags = FlagsAt(stream.data(), start + shift.bits, moved);
             const std::uint8_t* delivered = audio.data() + s * kSectorBytes;
             SectorCounts counts =

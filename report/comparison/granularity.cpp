@@ -17,10 +17,9 @@ void AddSector(std::uint64_t wrongBytes, std::uint64_t flaggedBytes, std::uint64
     granularity.sectorsFlaggedWhole += flaggedWhole ? 1 : 0;
 }
 
-int FalseFlagsOnWrongSamples(std::uint8_t wrong, std::uint8_t flag) {
-    const std::uint8_t samples = SampleMask(wrong);  // bits 6, 4, 2, 0
-    const auto bothBytes = static_cast<std::uint8_t>(samples | samples << 1);
-    return Count(static_cast<std::uint8_t>(flag & ~wrong & bothBytes));
+int FalseFlagsOnWrongSamples(std::uint64_t wrong, std::uint64_t flag) {
+    const std::uint64_t samples = SampleMask(wrong);  // bits 6, 4, 2, 0 of each byte
+    return Count(flag & ~wrong & (samples | samples << 1));
 }
 
 }  // namespace report

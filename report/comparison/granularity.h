@@ -22,8 +22,8 @@ struct FlagGranularity {
 void AddSector(std::uint64_t wrongBytes, std::uint64_t flaggedBytes, std::uint64_t detectedBytes,
                std::uint64_t onWrongSample, bool flaggedWhole, FlagGranularity& granularity);
 
-// Of 8 audio bytes (one bit each, pointer order): the false flags on the other byte of a wrong
-// sample. A sample is two bytes, bits 7-6, 5-4, 3-2, 1-0.
-[[nodiscard]] int FalseFlagsOnWrongSamples(std::uint8_t wrong, std::uint8_t flag);
+// Of 64 audio bytes (one bit each, pointer order): the false flags on the other byte of a wrong
+// sample. A sample is two bytes, bits 7-6, 5-4, 3-2, 1-0 of each mask byte.
+[[nodiscard]] int FalseFlagsOnWrongSamples(std::uint64_t wrong, std::uint64_t flag);
 
 }  // namespace report

@@ -26,6 +26,22 @@ TEST(BitCounts, SampleMaskJoinsTheTwoBytesOfEachSample) {
     EXPECT_EQ(report::SampleMask(0xC0), 0x40);  // both count once
     EXPECT_EQ(report::SampleMask(0x21), 0x11);
     EXPECT_EQ(report::SampleMask(0x00), 0x00);
+    // A whole word of mask bytes: no sample takes a bit of its neighbour byte.
+    EXPECT_EQ(report::SampleMask(0x0100000000000080ULL), 0x0100000000000040ULL);
+}
+
+TEST(BitCounts, CountAgreesWithALoopOverTheBits) {
+    std::uint64_t value = 0x9E3779B97F4A7C15ULL;
+    for (int i = 0; i < 1000; ++i) {
+        value = value * 6364136223846793005ULL + 1442695040888963407ULL;
+        int loop = 0;
+        for (int bit = 0; bit < 64; ++bit) {
+            loop += static_cast<int>(value >> bit & 1);
+        }
+        EXPECT_EQ(report::Count(value), loop);
+    }
+    EXPECT_EQ(report::Count(0), 0);
+    EXPECT_EQ(report::Count(~0ULL), 64);
 }
 
 TEST(BitCounts, LoadBitsReadsAnMsbFirstStreamAtAnyBit) {
