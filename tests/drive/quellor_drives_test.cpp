@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -51,10 +50,7 @@ protected:
 
     // The support entries the stand-in served, one per line.
     std::string EntriesServed() const {
-        std::ifstream log(dir_ / "entries.log");
-        std::stringstream text;
-        text << log.rdbuf();
-        return text.str();
+        return testing_support::ReadFileText(dir_ / "entries.log");
     }
 
     testing_support::TempDir dir_;

@@ -1,10 +1,8 @@
 // The built c2report as a user runs it: its console, exit codes, and the files it writes.
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <regex>
 #include <set>
-#include <sstream>
 
 #include "report/output/text.h"
 #include "tests/report/simulated_extraction.h"
@@ -16,6 +14,7 @@ namespace {
 
 using testing_support::BuiltProgram;
 using testing_support::ReadFileBytes;
+using testing_support::ReadFileText;
 using testing_support::RunProgram;
 using testing_support::TempDir;
 using testing_support::WriteFileBytes;
@@ -27,13 +26,6 @@ std::vector<unsigned char> Wav(std::uint32_t dataBytes, std::uint8_t fill = 0,
     std::transform(header.begin(), header.end(), bytes.begin(),
                    [](std::byte b) { return static_cast<unsigned char>(b); });
     return bytes;
-}
-
-std::string ReadText(const std::filesystem::path& path) {
-    std::ifstream file(path);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
 }
 
 class C2ReportCli : public testing::Test {
@@ -167,7 +159,7 @@ TEST_F(C2ReportCli, NamesExtraAndMissingSectorsApart) {
                            "(1 at its start, 0 at its end)\n"),
               std::string::npos)
         << run.out;
-    const std::string csv = ReadText(dir_ / "Drive.report.csv");
+    const std::string csv = ReadFileText(dir_ / "Drive.report.csv");
     EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 400);
 
     // Less than 90 % of the reference: not enough to judge the drive by.
@@ -253,7 +245,7 @@ TEST_F(C2ReportCli, ReportsTheVerdictAndDrawsTheDamageWhereItIs) {
     has("Per-sector table:    SIMDRIVECD-ROM.report.csv\nChart:               "
         "SIMDRIVECD-ROM.report.svg\n");
 
-    const std::string csv = ReadText(dir_ / "SIMDRIVECD-ROM.report.csv");
+    const std::string csv = ReadFileText(dir_ / "SIMDRIVECD-ROM.report.csv");
     EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 10001);
     EXPECT_EQ(csv.substr(0, csv.find('\n')),
               "sector,time,wrong_bytes,flagged_bytes,detected_bytes,missed_bytes,"
@@ -262,7 +254,7 @@ TEST_F(C2ReportCli, ReportsTheVerdictAndDrawsTheDamageWhereItIs) {
     EXPECT_NE(csv.find("\n9000,02:00:00,"), std::string::npos);
 
     // Every bar of the chart sits over damage, and every damaged stretch has a bar.
-    const std::string svg = ReadText(dir_ / "SIMDRIVECD-ROM.report.svg");
+    const std::string svg = ReadFileText(dir_ / "SIMDRIVECD-ROM.report.svg");
     const std::regex bar(
         "<rect class=\"(detected|missed|falseflag|zerofilled)\"[^>]*"
         "data-first-sector=\"(\\d+)\" data-end-sector=\"(\\d+)\"");

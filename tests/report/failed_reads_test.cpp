@@ -3,9 +3,7 @@
 // the verdict leaves out. Made by hand from the reference's bytes, so the truth is the case's.
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <nlohmann/json.hpp>
-#include <sstream>
 
 #include "simdrive/audio_source.h"
 #include "tests/report/synthetic_pass.h"
@@ -42,13 +40,6 @@ SyntheticPass FailedReadsCase(std::int64_t sectors) {
     return pass;
 }
 
-std::string ReadText(const std::filesystem::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
-
 void ExpectTheLagFoundAroundFailedReads(const std::filesystem::path& folder, std::int64_t sectors) {
     report_test::WriteSyntheticPass(folder / "Reference.wav", folder / "Drive.wav",
                                     folder / "Drive.c2", FailedReadsCase(sectors));
@@ -66,7 +57,8 @@ void ExpectTheLagFoundAroundFailedReads(const std::filesystem::path& folder, std
                            "false flags 6.84 % of 1,052 flags\n"),
               std::string::npos)
         << run.out;
-    const auto verdict = nlohmann::json::parse(ReadText(folder / "Drive.report.json"));
+    const auto verdict =
+        nlohmann::json::parse(testing_support::ReadFileText(folder / "Drive.report.json"));
     const auto& best = verdict["c2"]["best"];
     EXPECT_EQ(best["shift"]["pointerBits"], 295 * 8);
     EXPECT_EQ(best["bytes"]["wrong"], 1000);
@@ -94,7 +86,8 @@ TEST(FailedReads, TheSameAgainstTheGenuineReference) {
     testing_support::TempDir dir;
     ASSERT_TRUE(report_test::WriteGenuineReference(dir.Path()));
     ExpectTheLagFoundAroundFailedReads(dir.Path(), 333'000);
-    const auto verdict = nlohmann::json::parse(ReadText(dir / "Drive.report.json"));
+    const auto verdict =
+        nlohmann::json::parse(testing_support::ReadFileText(dir / "Drive.report.json"));
     EXPECT_EQ(verdict["inputs"]["reference"]["genuine"], true);
 #endif
 }

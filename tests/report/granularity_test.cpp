@@ -3,7 +3,6 @@
 // wrong bytes (the other byte of each sample right) in 10 sectors; the truth is counted here.
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <nlohmann/json.hpp>
 #include <sstream>
 
@@ -51,10 +50,8 @@ protected:
             testing_support::RunProgram(testing_support::BuiltProgram("c2report"),
                                         {"Reference.wav", drive + ".wav", drive + ".c2"}, options);
         ASSERT_EQ(run.exitCode, 0) << run.err;
-        std::ifstream file(dir_ / (drive + ".report.json"));
-        std::stringstream text;
-        text << file.rdbuf();
-        const auto g = nlohmann::json::parse(text.str())["flagGranularity"];
+        const auto g = nlohmann::json::parse(
+            testing_support::ReadFileText(dir_ / (drive + ".report.json")))["flagGranularity"];
         EXPECT_EQ(g["alignment"], "as delivered");
         EXPECT_EQ(g["falseFlags"], truth.falseFlags);
         EXPECT_EQ(g["onWrongSample"], truth.onWrongSample);

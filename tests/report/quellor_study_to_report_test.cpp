@@ -10,7 +10,6 @@
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <optional>
-#include <sstream>
 #include <tuple>
 #include <vector>
 
@@ -249,10 +248,8 @@ TEST_F(QuellorStudyToReport, ExactBytesWholeSamplesAndWholeSectorsAtTheDrivesOwn
     EXPECT_EQ(truths[0].sectorsFlaggedWhole, 0U);
     EXPECT_GT(truths[1].onWrongSample, 10 * truths[0].onWrongSample);
     EXPECT_GT(truths[2].sectorsFlaggedWhole, 0U);
-    std::ifstream page(dir_ / "SIMDRIVEGRAINS.study.html");
-    std::stringstream html;
-    html << page.rdbuf();
-    EXPECT_NE(html.str().find("<th>drive's own speed</th>"), std::string::npos);
+    const std::string html = testing_support::ReadFileText(dir_ / "SIMDRIVEGRAINS.study.html");
+    EXPECT_NE(html.find("<th>drive's own speed</th>"), std::string::npos);
 }
 
 }  // namespace

@@ -9,7 +9,6 @@
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <regex>
-#include <sstream>
 
 #include "simdrive/audio_source.h"
 #include "tests/report/simulated_extraction.h"
@@ -23,13 +22,6 @@ using testing_support::RunProgram;
 using testing_support::TempDir;
 
 const std::filesystem::path kChromium = "/usr/bin/chromium";
-
-std::string ReadText(const std::filesystem::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
 
 // What the page must show for a JSON value.
 std::string Shown(const nlohmann::json& value, const std::string& field) {
@@ -100,7 +92,8 @@ TEST_F(ReportPageInChromium, ShowsTheJsonNumbersAndLoadsWithoutErrors) {
     const auto report = RunProgram(testing_support::BuiltProgram("c2report"),
                                    {"Reference.wav", "Drive.wav", "Drive.c2"}, options);
     ASSERT_EQ(report.exitCode, 0) << report.err;
-    const auto verdict = nlohmann::json::parse(ReadText(dir_ / "Drive.report.json"));
+    const auto verdict =
+        nlohmann::json::parse(testing_support::ReadFileText(dir_ / "Drive.report.json"));
     const std::string page = "file://" + (dir_ / "Drive.report.html").string();
 
     const auto dom = Chromium({"--dump-dom", page});
@@ -127,7 +120,7 @@ TEST_F(ReportPageInChromium, ShowsTheJsonNumbersAndLoadsWithoutErrors) {
     const auto shot = Chromium({"--screenshot=" + (dir_ / "page.png").string(),
                                 "--window-size=1280,2400", "--hide-scrollbars", page});
     ASSERT_EQ(shot.exitCode, 0) << shot.err;
-    const std::string png = ReadText(dir_ / "page.png");
+    const std::string png = testing_support::ReadFileText(dir_ / "page.png");
     ASSERT_GT(png.size(), 10000u);
     EXPECT_EQ(png.substr(1, 3), "PNG");
 }
@@ -148,7 +141,8 @@ int CheckNumbersAndLinks(const std::string& dom, const std::filesystem::path& fo
     for (std::size_t m = 0; m < marks.size(); ++m) {
         const std::size_t end = m + 1 < marks.size() ? marks[m + 1].first : dom.size();
         const std::string part = dom.substr(marks[m].first, end - marks[m].first);
-        const auto verdict = nlohmann::json::parse(ReadText(folder / marks[m].second));
+        const auto verdict =
+            nlohmann::json::parse(testing_support::ReadFileText(folder / marks[m].second));
         for (auto it = std::sregex_iterator(part.begin(), part.end(), cell);
              it != std::sregex_iterator(); ++it, ++checked) {
             const std::string field = (*it)[1];
@@ -209,8 +203,9 @@ TEST_F(ReportPageInChromium, TheStudyPageAndTheRankingPageShowTheirVerdictsNumbe
                                        std::filesystem::copy_options::overwrite_existing);
         }
     }
-    EXPECT_NE(ReadText(dir_ / "comparison.html").find("SIMDRIVE STUDY 1.00 d8 max"),
-              std::string::npos);
+    EXPECT_NE(
+        testing_support::ReadFileText(dir_ / "comparison.html").find("SIMDRIVE STUDY 1.00 d8 max"),
+        std::string::npos);
 }
 
 }  // namespace

@@ -6,7 +6,6 @@
 
 #include <fstream>
 #include <nlohmann/json.hpp>
-#include <sstream>
 
 #include "simdrive/audio_source.h"
 #include "tests/report/study_files.h"
@@ -22,13 +21,6 @@ using report_test::kWrong;
 using report_test::PassCase;
 using report_test::PassEntry;
 using report_test::StudyJson;
-
-std::string ReadText(const std::filesystem::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
 
 class Study : public testing::Test {
 protected:
@@ -52,7 +44,8 @@ protected:
                                            {"--study", "Reference.wav", study}, options);
     }
     Json Verdict(const std::string& name) {
-        return Json::parse(ReadText(dir_ / ("SIMDRIVESTUDY." + name + ".report.json")));
+        return Json::parse(
+            testing_support::ReadFileText(dir_ / ("SIMDRIVESTUDY." + name + ".report.json")));
     }
     testing_support::TempDir dir_;
 };
@@ -134,7 +127,8 @@ TEST_F(Study, PassesThatCannotBeJudgedAreNamedAndTheOthersStillJudged) {
     EXPECT_EQ(partial["study"]["completed"], false);
     EXPECT_EQ(partial["sectors"]["compared"], 1200);
     EXPECT_TRUE(std::filesystem::exists(dir_ / "SIMDRIVESTUDY.readcd14.8x.report.html"));
-    EXPECT_NE(ReadText(dir_ / "SIMDRIVESTUDY.study.html").find("<strong>not judged</strong>"),
+    EXPECT_NE(testing_support::ReadFileText(dir_ / "SIMDRIVESTUDY.study.html")
+                  .find("<strong>not judged</strong>"),
               std::string::npos);
 }
 

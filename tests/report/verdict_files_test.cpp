@@ -17,13 +17,6 @@ using testing_support::BuiltProgram;
 using testing_support::RunProgram;
 using testing_support::TempDir;
 
-std::string ReadText(const std::filesystem::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
-
 simdrive::DiscSpec Damaged() {
     simdrive::DiscSpec spec;
     spec.damage.seed = 99;
@@ -56,7 +49,7 @@ protected:
         return extraction.Truth();
     }
     nlohmann::json Json(const std::string& name) {
-        return nlohmann::json::parse(ReadText(dir_ / name));
+        return nlohmann::json::parse(testing_support::ReadFileText(dir_ / name));
     }
     TempDir dir_;
 };
@@ -120,7 +113,7 @@ TEST_F(VerdictFiles, TheRankingOrdersDrivesByMissedBytesThenFalseFlags) {
                            "comparison.html\n"),
               std::string::npos);
     // Round trip: the CSV carries each verdict's own figures.
-    const std::string csv = ReadText(dir_ / "comparison.csv");
+    const std::string csv = testing_support::ReadFileText(dir_ / "comparison.csv");
     const auto partlyJson = Json("Partly.report.json");
     std::ostringstream row;
     row << "4,Partly," << std::fixed;
@@ -131,7 +124,7 @@ TEST_F(VerdictFiles, TheRankingOrdersDrivesByMissedBytesThenFalseFlags) {
     counts << ',' << partlyJson["c2"]["best"]["bytes"]["missed"].get<std::uint64_t>() << ','
            << partlyJson["bytesCompared"].get<std::uint64_t>() << ',';
     EXPECT_NE(csv.find(counts.str()), std::string::npos) << csv;
-    const std::string page = ReadText(dir_ / "comparison.html");
+    const std::string page = testing_support::ReadFileText(dir_ / "comparison.html");
     EXPECT_NE(
         page.find("<td class=\"name\"><a href=\"FalseFlags.report.html\">FalseFlags</a></td>"),
         std::string::npos);
@@ -143,7 +136,7 @@ TEST_F(VerdictFiles, TheRankingOrdersDrivesByMissedBytesThenFalseFlags) {
 
 TEST_F(VerdictFiles, VerdictsThatAreNotOursAreRefusedByName) {
     Verdict("Honest", Drive(6, 1.0, 0.0, false));
-    const std::string good = ReadText(dir_ / "Honest.report.json");
+    const std::string good = testing_support::ReadFileText(dir_ / "Honest.report.json");
     auto write = [&](const std::string& name, const std::string& text) {
         std::ofstream(dir_ / name, std::ios::binary) << text;
     };

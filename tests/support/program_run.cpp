@@ -31,11 +31,6 @@ std::vector<std::string> MergedEnvironment(const std::map<std::string, std::stri
     return lines;
 }
 
-std::string ReadText(const std::filesystem::path& path) {
-    const auto bytes = ReadFileBytes(path);
-    return {bytes.begin(), bytes.end()};
-}
-
 }  // namespace
 
 std::filesystem::path BuiltProgram(const std::string& name) {
@@ -95,9 +90,9 @@ RunResult RunProgram(const std::filesystem::path& program,
     } else if (WIFSIGNALED(status)) {
         result.signal = WTERMSIG(status);
     }
-    result.out = ReadText(outPath);
+    result.out = ReadFileText(outPath);
     result.rawOut = result.out;
-    result.err = ReadText(errPath);
+    result.err = ReadFileText(errPath);
     return result;
 }
 

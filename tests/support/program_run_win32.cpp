@@ -16,11 +16,6 @@ namespace {
 
 constexpr DWORD watchInterval = 20;  // milliseconds between looks for a message box
 
-std::string ReadText(const std::filesystem::path& path) {
-    const auto bytes = ReadFileBytes(path);
-    return {bytes.begin(), bytes.end()};
-}
-
 // Windows treats variable names without regard to case.
 std::string UpperCase(std::string text) {
     for (char& c : text) {
@@ -233,9 +228,9 @@ RunResult RunProgram(const std::filesystem::path& program,
     ::CloseHandle(process.hThread);
     ::CloseHandle(process.hProcess);
 
-    result.rawOut = ReadText(outPath);
+    result.rawOut = ReadFileText(outPath);
     result.out = Translated(result.rawOut);
-    result.err = Translated(ReadText(errPath) + result.err);
+    result.err = Translated(ReadFileText(errPath) + result.err);
     return result;
 }
 

@@ -34,6 +34,11 @@ std::vector<unsigned char> ReadFileBytes(const std::filesystem::path& path) {
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
+std::string ReadFileText(const std::filesystem::path& path) {
+    const auto bytes = ReadFileBytes(path);
+    return {bytes.begin(), bytes.end()};
+}
+
 void WriteFileBytes(const std::filesystem::path& path, const std::vector<unsigned char>& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(bytes.data()),

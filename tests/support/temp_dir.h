@@ -24,6 +24,8 @@ private:
 };
 
 [[nodiscard]] std::vector<unsigned char> ReadFileBytes(const std::filesystem::path& path);
+// The file's bytes as a string; empty when it cannot be read.
+[[nodiscard]] std::string ReadFileText(const std::filesystem::path& path);
 void WriteFileBytes(const std::filesystem::path& path, const std::vector<unsigned char>& bytes);
 
 }  // namespace testing_support
