@@ -171,14 +171,10 @@ std::string ShownNumber(const nlohmann::ordered_json& value, bool rate) {
         return "n/a";
     }
     if (rate) {
-        char text[32];
-        std::snprintf(text, sizeof text, "%.2f %%", 100.0 * value.get<double>());
-        return text;
+        return RateText(value.get<double>());
     }
     if (value.is_number_float()) {
-        char text[32];
-        std::snprintf(text, sizeof text, "%.3f", value.get<double>());
-        return text;
+        return Decimals(value.get<double>());
     }
     const auto number = value.get<std::int64_t>();
     std::string text = Grouped(static_cast<std::uint64_t>(number < 0 ? -number : number));

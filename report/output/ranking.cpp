@@ -1,7 +1,6 @@
 #include "report/output/ranking.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <filesystem>
 #include <tuple>
 
@@ -18,21 +17,6 @@ using Json = nlohmann::ordered_json;
 
 std::optional<double> OptionalRate(const Json& value) {
     return value.is_null() ? std::nullopt : std::optional<double>(value.get<double>());
-}
-
-std::string Rate(const std::optional<double>& rate) {
-    if (!rate) {
-        return "n/a";
-    }
-    char text[32];
-    std::snprintf(text, sizeof text, "%.2f %%", 100.0 * *rate);
-    return text;
-}
-
-std::string Fixed(double value, const char* format = "%.3f") {
-    char text[32];
-    std::snprintf(text, sizeof text, format, value);
-    return text;
 }
 
 std::string Column(const std::string& text, std::size_t width, bool right) {
@@ -139,11 +123,11 @@ void WriteRankingTable(const std::vector<RankedDrive>& drives, const std::string
     for (std::size_t i = 0; i < drives.size(); ++i) {
         const RankedDrive& d = drives[i];
         out << Column(std::to_string(i + 1), 3, true) << "  " << Column(d.drive, nameWidth, false)
-            << "  " << Column(Fixed(d.missedPerMillion), 14, true) << "  "
-            << Column(Rate(d.falseFlagRate), 11, true) << "  "
-            << Column(Rate(d.detectionRate), 9, true) << "  "
-            << Column(Fixed(d.literalMissedPerMillion), 14, true) << "  "
-            << Column(Rate(d.literalFalseFlagRate), 11, true) << "  "
+            << "  " << Column(Decimals(d.missedPerMillion), 14, true) << "  "
+            << Column(RateText(d.falseFlagRate), 11, true) << "  "
+            << Column(RateText(d.detectionRate), 9, true) << "  "
+            << Column(Decimals(d.literalMissedPerMillion), 14, true) << "  "
+            << Column(RateText(d.literalFalseFlagRate), 11, true) << "  "
             << Column(SignedNumber(d.offsetSamples), 6, true) << "  "
             << Column(Grouped(static_cast<std::uint64_t>(d.unreadableSectors)), 10, true) << "  "
             << (d.moved ? kMovedMark : "") << d.c2Alignment << '\n';
@@ -158,10 +142,10 @@ void WriteRankingCsv(const std::vector<RankedDrive>& drives, std::ostream& out) 
            "offset_samples,unreadable_sectors,c2_alignment,partial,verdict\n";
     for (std::size_t i = 0; i < drives.size(); ++i) {
         const RankedDrive& d = drives[i];
-        auto rate = [](const std::optional<double>& r) { return r ? Fixed(*r, "%.6f") : ""; };
-        out << i + 1 << ',' << CsvField(d.drive) << ',' << Fixed(d.missedPerMillion) << ','
+        auto rate = [](const std::optional<double>& r) { return r ? Decimals(*r, 6) : ""; };
+        out << i + 1 << ',' << CsvField(d.drive) << ',' << Decimals(d.missedPerMillion) << ','
             << rate(d.falseFlagRate) << ',' << rate(d.detectionRate) << ',' << d.missedBytes << ','
-            << d.bytesCompared << ',' << Fixed(d.literalMissedPerMillion) << ','
+            << d.bytesCompared << ',' << Decimals(d.literalMissedPerMillion) << ','
             << rate(d.literalFalseFlagRate) << ',' << d.offsetSamples << ',' << d.unreadableSectors
             << ',' << CsvField(d.c2Alignment) << ',' << (d.partial ? 1 : 0) << ','
             << CsvField(d.verdictPath) << '\n';

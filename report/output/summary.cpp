@@ -1,7 +1,6 @@
 #include "report/output/summary.h"
 
 #include <algorithm>
-#include <cstdio>
 
 #include "report/comparison/cd_format.h"
 #include "report/output/text.h"
@@ -16,15 +15,11 @@ std::string Percent(std::uint64_t part, std::uint64_t whole) {
     if (whole == 0) {
         return "n/a";
     }
-    char text[32];
-    std::snprintf(text, sizeof text, "%.2f %%", 100.0 * static_cast<double>(part) / whole);
-    return text;
+    return Decimals(100.0 * static_cast<double>(part) / whole, 2) + " %";
 }
 
 std::string Share(double share) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.1f %%", 100.0 * share);
-    return text;
+    return Decimals(100.0 * share, 1) + " %";
 }
 
 std::string Column(const std::string& text, std::size_t width) {

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <vector>
 
 #include "report/comparison/cd_format.h"
@@ -28,9 +27,7 @@ struct Bucket {
 };
 
 std::string Number(double v) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.1f", v);
-    return text;
+    return Decimals(v, 1);
 }
 
 // Height of a bar for `count` bytes on a log scale whose top is `decades` powers of ten.

@@ -24,6 +24,16 @@ std::string SignedNumber(std::int64_t value) {
     return text;
 }
 
+std::string RateText(std::optional<double> rate) {
+    return rate ? Decimals(100.0 * *rate, 2) + " %" : "n/a";
+}
+
+std::string Decimals(double value, int decimals) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.*f", decimals, value);
+    return text;
+}
+
 std::string SectorTime(std::int64_t sector) {
     char text[32];
     std::snprintf(text, sizeof text, "%02lld:%02lld:%02lld",

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 
@@ -11,6 +12,10 @@ namespace report {
 [[nodiscard]] std::string Grouped(std::uint64_t value);
 // 6 -> "+6", -1164 -> "-1164", 0 -> "0".
 [[nodiscard]] std::string SignedNumber(std::int64_t value);
+// 0.0123 -> "1.23 %"; none -> "n/a".
+[[nodiscard]] std::string RateText(std::optional<double> rate);
+// 1.5 -> "1.500"; with `decimals` 6, "1.500000".
+[[nodiscard]] std::string Decimals(double value, int decimals = 3);
 // "mm:ss:ff" (minutes, seconds, sector frames of 1/75 s) of a sector address.
 [[nodiscard]] std::string SectorTime(std::int64_t sector);
 // & < > " as entities, for text in XML and HTML.
