@@ -29,17 +29,6 @@ std::optional<bool> PageBit(std::span<const std::byte> reply, bool tenByte, std:
     return ((ByteAt(reply, at) >> bit) & 1) != 0;
 }
 
-std::optional<std::uint16_t> PageWord(std::span<const std::byte> reply, bool tenByte,
-                                      std::int32_t byteIndex) {
-    runtime::CheckRange(byteIndex >= 0);
-    const std::optional<std::size_t> page = PageStart(reply, tenByte);
-    const std::size_t at = page.value_or(0) + static_cast<std::size_t>(byteIndex);
-    if (!page || at + 1 >= reply.size()) {
-        return std::nullopt;
-    }
-    return static_cast<std::uint16_t>(Be16At(reply, at));
-}
-
 char UpperAscii(char c) {
     return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
 }
@@ -89,14 +78,15 @@ std::optional<bool> CapabilityBitOfSense10(std::span<const std::byte> reply, std
     return PageBit(reply, true, bit, byteIndex);
 }
 
-std::optional<std::uint16_t> CapabilityWordOfSense6(std::span<const std::byte> reply,
-                                                    std::int32_t byteIndex) {
-    return PageWord(reply, false, byteIndex);
-}
-
-std::optional<std::uint16_t> CapabilityWordOfSense10(std::span<const std::byte> reply,
-                                                     std::int32_t byteIndex) {
-    return PageWord(reply, true, byteIndex);
+std::optional<std::uint16_t> CapabilityWord(std::span<const std::byte> reply, bool tenByte,
+                                            std::int32_t byteIndex) {
+    runtime::CheckRange(byteIndex >= 0);
+    const std::optional<std::size_t> page = PageStart(reply, tenByte);
+    const std::size_t at = page.value_or(0) + static_cast<std::size_t>(byteIndex);
+    if (!page || at + 1 >= reply.size()) {
+        return std::nullopt;
+    }
+    return static_cast<std::uint16_t>(Be16At(reply, at));
 }
 
 bool HasC2WithoutBlockErrorName(std::string_view productName) {

@@ -43,13 +43,12 @@ void SplitC2Transfer(std::int32_t method, std::span<const std::byte> wire, std::
 [[nodiscard]] std::optional<bool> CapabilityBitOfSense10(std::span<const std::byte> reply,
                                                          std::int32_t bit, std::int32_t byteIndex);
 
-// The big-endian 16-bit field at byte `byteIndex` of the capabilities page in a MODE SENSE(6)
-// / (10) reply (the current read speed in kB/s is at byte 14); nothing when it lies outside.
+// The big-endian 16-bit field at byte `byteIndex` of the capabilities page in a MODE SENSE(10)
+// reply when `tenByte`, else a MODE SENSE(6) one (the current read speed in kB/s is at byte
+// 14); nothing when it lies outside the reply.
 inline constexpr std::int32_t currentReadSpeedByte = 14;
-[[nodiscard]] std::optional<std::uint16_t> CapabilityWordOfSense6(std::span<const std::byte> reply,
-                                                                  std::int32_t byteIndex);
-[[nodiscard]] std::optional<std::uint16_t> CapabilityWordOfSense10(std::span<const std::byte> reply,
-                                                                   std::int32_t byteIndex);
+[[nodiscard]] std::optional<std::uint16_t> CapabilityWord(std::span<const std::byte> reply,
+                                                          bool tenByte, std::int32_t byteIndex);
 
 // Drives named "PLEXTOR CD-R ..." read C2 pointers only without the block error byte. The
 // comparison ignores case and stops at the end of the shorter text; an empty name never matches.

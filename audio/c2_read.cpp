@@ -200,8 +200,7 @@ bool SetReadSpeed(std::uint16_t readKBps, drive::DriveRecord& drive) {
 
 std::optional<std::uint16_t> CurrentReadSpeed(drive::DriveRecord& drive) {
     return SenseCapabilities(drive, [](std::span<const std::byte> reply, bool tenByte) {
-        return tenByte ? CapabilityWordOfSense10(reply, currentReadSpeedByte)
-                       : CapabilityWordOfSense6(reply, currentReadSpeedByte);
+        return CapabilityWord(reply, tenByte, currentReadSpeedByte);
     });
 }
 
