@@ -77,7 +77,9 @@ struct ScsiCommand {
     std::uint32_t clearDataBytes = 0;       // buffer bytes zeroed before the command
 };
 
+inline constexpr std::uint8_t senseKeyNotReady = 0x02;
 inline constexpr std::uint8_t senseKeyMediumError = 0x03;
+inline constexpr std::uint8_t ascMediumNotPresent = 0x3A;
 
 // The drive's answer. Sense fields are filled for a check condition only, from fixed-format
 // sense data: key (byte 2, low nibble), ASC (byte 12), ASCQ (byte 13).
@@ -101,6 +103,12 @@ struct CommandResult {
     // The drive could not read the medium there (sense key 3), as opposed to refusing a command.
     [[nodiscard]] bool MediumError() const {
         return status == aspi::statusCheckCondition && senseKey == senseKeyMediumError;
+    }
+    // No answer at all, or NOT READY (the disc gone, the tray open): the drive can read nothing
+    // more, unlike a medium error at one place.
+    [[nodiscard]] bool DriveLost() const {
+        return status != aspi::statusCompleted &&
+               (status != aspi::statusCheckCondition || senseKey == senseKeyNotReady);
     }
 };
 

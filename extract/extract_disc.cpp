@@ -77,14 +77,6 @@ struct ReadFailures {
     }
 };
 
-// No answer at all, or NOT READY (the disc gone, the tray open): the drive can read nothing
-// more, unlike a medium error at one place.
-bool DriveLost(const drive::CommandResult& answer) {
-    constexpr std::uint8_t senseKeyNotReady = 0x02;
-    return answer.status != aspi::statusCompleted &&
-           (answer.status != aspi::statusCheckCondition || answer.senseKey == senseKeyNotReady);
-}
-
 // A chunk fails as a whole when one of its sectors does; read alone, the others still arrive,
 // so only the sectors that fail by themselves are lost. False when the drive was lost and the
 // pass is to stop.
@@ -99,7 +91,7 @@ bool ReadSectorBySector(BufferSlot& slot, drive::DriveRecord& drive, std::int32_
         if (answer.SucceededInFull()) {
             continue;
         }
-        if (loss == DriveLoss::stopPass && DriveLost(answer)) {
+        if (loss == DriveLoss::stopPass && answer.DriveLost()) {
             failures.driveLost = true;
             failures.lostAtSector = sector + i;
             failures.lostAsc = answer.asc;

@@ -8,6 +8,7 @@
 
 #include "audio/c2_read.h"
 #include "audio/commands.h"
+#include "drive/aspi_proc.h"
 #include "drive/inquiry.h"
 #include "extract/extract_disc.h"
 #include "extract/file_names.h"
@@ -138,9 +139,9 @@ void Study::AnnouncePass(const StudyPass& pass, std::size_t number, std::size_t 
 }
 
 std::string DriveLostText(const PassReport& report) {
-    constexpr std::uint8_t mediumNotPresent = 0x3A;
-    return std::string(report.lostAsc == mediumNotPresent ? "The disc was removed"
-                                                          : "The drive stopped answering") +
+    return std::string(report.lostAsc == drive::ascMediumNotPresent
+                           ? "The disc was removed"
+                           : "The drive stopped answering") +
            " at sector " + std::to_string(report.lostAtSector) + ".";
 }
 
