@@ -39,10 +39,6 @@ Json ShiftJson(const C2Shift& shift) {
                 {"text", shift.Describe()}};
 }
 
-double PerMillion(std::uint64_t count, std::uint64_t compared) {
-    return compared == 0 ? 0.0 : 1e6 * static_cast<double>(count) / static_cast<double>(compared);
-}
-
 Json PassJson(const C2Shift& shift, const PassResult& pass, std::uint64_t bytesCompared) {
     return Json{{"shift", ShiftJson(shift)},
                 {"bytes", TallyJson(pass.bytes)},
@@ -71,6 +67,10 @@ Json StudyJson(const StudyPassIdentity& s) {
 }
 
 }  // namespace
+
+double PerMillion(std::uint64_t count, std::uint64_t compared) {
+    return compared == 0 ? 0.0 : 1e6 * static_cast<double>(count) / static_cast<double>(compared);
+}
 
 std::string StudySpeedLabel(const Json& study) {
     const Json& requested = study.at("speedRequested");

@@ -22,6 +22,9 @@ inline constexpr int kVerdictFormatVersion = 1;
 // The speed of a study verdict's pass (its `study` object) as tables name it.
 [[nodiscard]] std::string StudySpeedLabel(const nlohmann::ordered_json& study);
 
+// `count` per million of `compared`; 0 when nothing was compared.
+[[nodiscard]] double PerMillion(std::uint64_t count, std::uint64_t compared);
+
 // Missed bytes per million bytes compared: errors the drive did not flag, per delivered byte.
 [[nodiscard]] double MissedPerMillion(const Verdict& verdict);
 

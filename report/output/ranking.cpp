@@ -83,9 +83,7 @@ std::optional<RankedDrive> RankedFromVerdict(const Json& v, const std::string& p
         // Verdicts written before the best alignment had its own figure: the same sum.
         if (!best.contains("missedPerMillion")) {
             d.verdict["c2"]["best"]["missedPerMillion"] =
-                d.bytesCompared == 0 ? 0.0
-                                     : 1e6 * static_cast<double>(d.missedBytes) /
-                                           static_cast<double>(d.bytesCompared);
+                PerMillion(d.missedBytes, d.bytesCompared);
         }
         d.missedPerMillion = d.verdict["c2"]["best"]["missedPerMillion"].get<double>();
         d.moved = best.at("shift").at("pointerBits").get<std::int64_t>() != 0;
