@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -48,9 +49,13 @@ protected:
         return RunProgram(BuiltProgram("Quellor"), {driveNumber}, options);
     }
 
-    // The support entries the stand-in served, one per line.
+    // The support entries the stand-in served, one per line; the log is text, read as text
+    // (its line ends are CR LF on Windows).
     std::string EntriesServed() const {
-        return testing_support::ReadFileText(dir_ / "entries.log");
+        std::ifstream log(dir_ / "entries.log");
+        std::stringstream text;
+        text << log.rdbuf();
+        return text.str();
     }
 
     testing_support::TempDir dir_;
