@@ -44,7 +44,14 @@ int RunC2Report(const std::vector<std::string>& args, std::ostream& out, std::os
         err << kUsage << '\n';
         return kExitBadInput;
     }
-    if (const int code = CheckNoInputOverwritten(args, args[1], err); code != kExitOk) {
+    OutputPlan plan;
+    for (const std::string& input : args) {
+        plan.AddInput(input);
+    }
+    for (const std::string& output : VerdictOutputs(args[1])) {
+        plan.AddOutput(output);
+    }
+    if (const int code = RefuseClashes(plan, err); code != kExitOk) {
         return code;
     }
     Verdict verdict;

@@ -13,6 +13,7 @@
 #include "report/comparison/cd_format.h"
 #include "report/comparison/comparison.h"
 #include "report/comparison/file_digest.h"
+#include "report/input/input_file.h"
 #include "report/output/html_page.h"
 #include "report/output/json_verdict.h"
 #include "report/output/output_file.h"
@@ -43,9 +44,12 @@ std::string CheckDriveFiles(const std::string& wav, const std::string& c2, Drive
     if (!drive) {
         return error;
     }
+    if (!OpenInputFile(c2, error)) {
+        return error;
+    }
     const auto c2Bytes = FileSize(c2);
-    if (!c2Bytes || !RegionReader(c2, 0, 0).IsOpen()) {
-        return "Cannot open \"" + c2 + "\".";
+    if (!c2Bytes) {
+        return "Cannot open " + Quoted(c2) + ".";
     }
     if (!drive->note.empty()) {
         out << "Note: " << drive->note << '\n';
@@ -55,7 +59,17 @@ std::string CheckDriveFiles(const std::string& wav, const std::string& c2, Drive
                " bytes of audio is not a multiple of 2,352.";
     }
     const auto sectors = static_cast<std::int64_t>(drive->dataBytes / kSectorBytes);
-    if (*c2Bytes != static_cast<std::uint64_t>(sectors * kC2Bytes)) {
+    if (sectors == 0) {
+        return Quoted(wav) + " holds no audio: only a header.";
+    }
+    const auto needed = static_cast<std::uint64_t>(sectors * kC2Bytes);
+    if (*c2Bytes > needed && *c2Bytes % kC2Bytes == 0) {
+        // Whole sectors of pointers beyond the audio: the extraction is the file that is short.
+        return Quoted(wav) + " is short: it holds " + Grouped(static_cast<std::uint64_t>(sectors)) +
+               " sectors of audio, and " + Quoted(c2) + " pointers for " +
+               Grouped(*c2Bytes / kC2Bytes) + ".";
+    }
+    if (*c2Bytes != needed) {
         return "\"" + c2 + "\" holds " + std::to_string(*c2Bytes) + " bytes; " +
                std::to_string(sectors) + " sectors of audio need 294 per sector, " +
                std::to_string(sectors * kC2Bytes) + ".";
@@ -89,17 +103,6 @@ std::string TooLittleOverlap(const Coverage& c, bool partial) {
     }
     return "Only " + Grouped(c.Compared()) + " of the reference's " + Grouped(c.referenceSectors) +
            " sectors are in the extraction (less than 90 %): too little to judge the drive by.";
-}
-
-// The input among `inputs` that `output` names (the same file, by whatever path), if any.
-const std::string* InputAt(const std::vector<std::string>& inputs, const std::string& output) {
-    for (const std::string& input : inputs) {
-        std::error_code failure;
-        if (input == output || std::filesystem::equivalent(input, output, failure)) {
-            return &input;
-        }
-    }
-    return nullptr;
 }
 
 }  // namespace
@@ -194,16 +197,13 @@ std::vector<std::string> VerdictOutputs(const std::string& wav) {
             OutputPath(wav, ".html")};
 }
 
-int CheckNoInputOverwritten(const std::vector<std::string>& inputs, const std::string& wav,
-                            std::ostream& err) {
-    for (const std::string& output : VerdictOutputs(wav)) {
-        if (const std::string* input = InputAt(inputs, output)) {
-            err << "\"" << *input << "\" is an input and also where c2report writes \"" << output
-                << "\"; it will not overwrite an input. Rename the file.\n";
-            return kExitBadInput;
-        }
+int RefuseClashes(const OutputPlan& plan, std::ostream& err) {
+    const std::string clash = plan.Clash();
+    if (clash.empty()) {
+        return kExitOk;
     }
-    return kExitOk;
+    err << clash << '\n';
+    return kExitBadInput;
 }
 
 int WriteVerdictFiles(const Verdict& verdict, const std::string& wav, std::ostream& out,

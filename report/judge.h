@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "report/comparison/wav_input.h"
+#include "report/output/output_file.h"
 #include "report/output/summary.h"
 
 namespace report {
@@ -37,9 +38,9 @@ struct ReferenceImage {
 // The verdict's files beside `wav`: <name>.report.csv, .svg, .json, .html.
 [[nodiscard]] std::vector<std::string> VerdictOutputs(const std::string& wav);
 
-// Refuses (with the message, exit code 1) when an output would overwrite one of `inputs`.
-[[nodiscard]] int CheckNoInputOverwritten(const std::vector<std::string>& inputs,
-                                          const std::string& wav, std::ostream& err);
+// Refuses (with the message, exit code 1) a run whose outputs would replace an input or each
+// other; kExitOk when none would.
+[[nodiscard]] int RefuseClashes(const OutputPlan& plan, std::ostream& err);
 
 // Writes the verdict's files and lists them on `out`.
 [[nodiscard]] int WriteVerdictFiles(const Verdict& verdict, const std::string& wav,

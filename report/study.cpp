@@ -1,43 +1,126 @@
 #include "report/study.h"
 
+#include <algorithm>
+#include <array>
+#include <cstdint>
 #include <filesystem>
-#include <fstream>
+#include <limits>
 #include <sstream>
+#include <string_view>
+#include <unordered_map>
 
-#include <nlohmann/json.hpp>
-
+#include "report/input/json_file.h"
 #include "report/judge.h"
 #include "report/output/json_verdict.h"
 #include "report/output/output_file.h"
 #include "report/output/ranking.h"
 #include "report/output/study_page.h"
+#include "report/output/text.h"
 
 namespace report {
 namespace {
 
-using Json = nlohmann::ordered_json;
+constexpr std::array<std::string_view, 4> kForms{"readcd14", "d8", "density", "readcd12"};
+constexpr std::int64_t kMaxSectors = 450'000;  // the longest disc, with room to spare
+constexpr std::size_t kMaxName = 255;          // a file name, as file systems allow
 
-StudyPass PassFromJson(const Json& p) {
+std::string Form(const JsonField& field) {
+    std::string form = field.String(16);
+    if (std::find(kForms.begin(), kForms.end(), form) == kForms.end()) {
+        field.Refuse("is not a form Quellor reads (readcd14, d8, density, readcd12)");
+    }
+    return form;
+}
+
+// "max" or "Nx", N from 1 to 371: the speeds Quellor asks for.
+std::string Speed(const JsonField& field) {
+    std::string speed = field.String(8);
+    const bool times =
+        speed.size() >= 2 && speed.size() <= 4 && speed.back() == 'x' && speed.front() != '0' &&
+        std::all_of(speed.begin(), speed.end() - 1, [](char c) { return c >= '0' && c <= '9'; });
+    if (speed != "max" && !(times && std::stoi(speed.substr(0, speed.size() - 1)) <= 371)) {
+        field.Refuse("is not a speed Quellor asks for (\"max\", or \"1x\" to \"371x\")");
+    }
+    return speed;
+}
+
+// Quellor writes a pass's files beside the study file under plain names; a folder, an absolute
+// path or ".." would let the study file choose where c2report writes.
+std::string PlainName(const JsonField& field) {
+    std::string name = field.String(kMaxName);
+    const std::filesystem::path path(name);
+    if (name.empty() || name == "." || name == ".." ||
+        name.find_first_of("/\\") != std::string::npos || path.has_root_path()) {
+        field.Refuse("is not a plain file name: a pass's files lie beside the study file");
+    }
+    return name;
+}
+
+StudyPass PassFromJson(const JsonField& p) {
     StudyPass pass;
-    pass.form = p.at("form").get<std::string>();
-    if (const Json& speed = p.at("speedRequested"); !speed.is_null()) {
-        pass.speedRequested = speed.get<std::string>();
+    pass.form = Form(p.Member("form"));
+    if (const auto speed = p.Optional("speedRequested")) {
+        pass.speedRequested = Speed(*speed);
     }
-    pass.speedSet = p.at("speedSet").get<bool>();
-    const Json& reported = p.at("speedReportedKBps");
-    if (!reported.is_null()) {
-        pass.speedReportedKBps = reported.get<std::int64_t>();
+    pass.speedSet = p.Member("speedSet").Boolean();
+    if (const auto reported = p.Optional("speedReportedKBps")) {
+        pass.speedReportedKBps = reported->Integer(0, 65'535, "a speed in kB/s");
     }
-    pass.wav = p.at("wav").get<std::string>();
-    pass.c2 = p.at("c2").get<std::string>();
-    pass.sectors = p.at("sectors").get<std::int64_t>();
-    pass.failedSectors = p.at("failedSectors").get<std::int64_t>();
-    pass.seconds = p.at("seconds").get<double>();
-    pass.completed = p.at("completed").get<bool>();
-    if (!p.at("error").is_null()) {
-        pass.error = p.at("error").get<std::string>();
+    pass.wav = PlainName(p.Member("wav"));
+    pass.c2 = PlainName(p.Member("c2"));
+    pass.sectors = p.Member("sectors").Integer(0, kMaxSectors, "a sector count");
+    pass.failedSectors =
+        p.Member("failedSectors").Integer(0, pass.sectors, "a count of the pass's sectors");
+    pass.seconds = p.Member("seconds").Number(0, 1e9, "a duration in seconds");
+    pass.completed = p.Member("completed").Boolean();
+    if (const auto error = p.Optional("error")) {
+        pass.error = error->String(4096);
     }
     return pass;
+}
+
+// Each (form, speed) once and each file in one pass only: a repeat would be judged twice and
+// its verdict written over the first.
+void CheckPassesApart(const std::vector<JsonField>& fields, const std::vector<StudyPass>& passes) {
+    std::unordered_map<std::string, std::size_t> readings, files;
+    for (std::size_t i = 0; i < passes.size(); ++i) {
+        const StudyPass& pass = passes[i];
+        const auto [reading, fresh] =
+            readings.emplace(pass.form + " at " + SpeedLabel(pass.speedRequested), i);
+        if (!fresh) {
+            fields[i].Refuse("reads " + reading->first + " again, as " +
+                             fields[reading->second].Path() + " does");
+        }
+        for (const char* key : {"wav", "c2"}) {
+            const std::string& name = std::string_view(key) == "wav" ? pass.wav : pass.c2;
+            if (const auto [file, added] = files.emplace(name, i); !added) {
+                fields[i].Member(key).Refuse("is also a file of " + fields[file->second].Path() +
+                                             ": each file belongs to one pass");
+            }
+        }
+    }
+}
+
+StudyFile StudyFromJson(const JsonField& json) {
+    StudyFile study;
+    const JsonField drive = json.Member("drive");
+    study.vendor = drive.Member("vendor").String(64);
+    study.product = drive.Member("product").String(64);
+    study.revision = drive.Member("revision").String(64);
+    for (const JsonField& form : json.Member("formsFound").Elements(kForms.size())) {
+        study.formsFound.push_back(Form(form));
+    }
+    const JsonField passes = json.Member("passes");
+    const std::vector<JsonField> fields = passes.Elements(std::numeric_limits<std::size_t>::max());
+    if (fields.empty()) {
+        passes.Refuse("holds no pass: a study that read nothing cannot be judged");
+    }
+    study.passes.reserve(fields.size());
+    for (const JsonField& pass : fields) {
+        study.passes.push_back(PassFromJson(pass));
+    }
+    CheckPassesApart(fields, study.passes);
+    return study;
 }
 
 // <folder>/<drive>.study.json -> <folder>/<drive>.study.html
@@ -59,32 +142,59 @@ StudyPassIdentity Identity(const StudyFile& study, const StudyPass& pass) {
             pass.speedRequested, pass.speedReportedKBps, pass.completed};
 }
 
+// A pass's files, beside the study file.
+struct PassFiles {
+    std::string wav, c2;
+};
+
+PassFiles FilesOf(const std::string& studyPath, const StudyPass& pass) {
+    const std::filesystem::path folder = std::filesystem::path(studyPath).parent_path();
+    return {(folder / pass.wav).string(), (folder / pass.c2).string()};
+}
+
+// Everything the study reads and writes, declared before anything is written.
+OutputPlan PlanStudy(const std::string& referencePath, const std::string& studyPath,
+                     const StudyFile& study) {
+    OutputPlan plan;
+    plan.AddInput(referencePath);
+    plan.AddInput(studyPath);
+    for (const StudyPass& pass : study.passes) {
+        const PassFiles files = FilesOf(studyPath, pass);
+        plan.AddInput(files.wav);
+        plan.AddInput(files.c2);
+    }
+    for (const StudyPass& pass : study.passes) {
+        for (const std::string& output : VerdictOutputs(FilesOf(studyPath, pass).wav)) {
+            plan.AddOutput(output);
+        }
+    }
+    plan.AddOutput(StudyPagePath(studyPath));
+    return plan;
+}
+
 // One pass judged and its files written; its row, or the reason it has none.
 int JudgeStudyPass(ReferenceImage& reference, const StudyFile& study, const StudyPass& pass,
-                   const std::vector<std::string>& inputs, std::vector<RankedDrive>& rows,
+                   const std::string& studyPath, std::vector<RankedDrive>& rows,
                    std::vector<UnjudgedPass>& unjudged, std::ostream& out, std::ostream& err) {
-    const std::filesystem::path folder = std::filesystem::path(inputs[1]).parent_path();
-    const std::string wav = (folder / pass.wav).string(), c2 = (folder / pass.c2).string();
+    const PassFiles in = FilesOf(studyPath, pass);
     std::ostringstream failure, files;
     Verdict verdict;
-    int code = CheckNoInputOverwritten({inputs[0], inputs[1], wav, c2}, wav, failure);
-    if (code == kExitOk) {
-        code = JudgePass(reference, wav, c2, !pass.completed, verdict, out, failure);
-    }
+    int code = JudgePass(reference, in.wav, in.c2, !pass.completed, verdict, out, failure);
     if (code == kExitOk) {
         verdict.study = Identity(study, pass);
-        code = WriteVerdictFiles(verdict, wav, files, failure);
+        code = WriteVerdictFiles(verdict, in.wav, files, failure);
     }
     std::string error;
-    const std::string json = VerdictOutputs(wav)[2];
+    const std::string json = VerdictOutputs(in.wav)[2];
     const auto row =
         code == kExitOk
-            ? RankedFromVerdict(VerdictJson(verdict, std::filesystem::path(wav).stem().string()),
-                                json, error)
+            ? RankedFromVerdict(
+                  ReadJson(VerdictJson(verdict, std::filesystem::path(in.wav).stem().string())),
+                  json, error)
             : std::nullopt;
     if (!row) {
         const std::string reason = failure.str().empty() ? error + "\n" : failure.str();
-        err << reason;
+        err << ConsoleText(reason, true);
         unjudged.push_back(
             {pass.form, SpeedLabel(pass.speedRequested), reason.substr(0, reason.size() - 1)});
         return code == kExitOk ? kExitBadInput : code;
@@ -97,37 +207,19 @@ int JudgeStudyPass(ReferenceImage& reference, const StudyFile& study, const Stud
         << (pass.completed ? ""
                            : " (cut short: judged over the "
                              "sectors it holds)")
-        << ": " << VerdictOutputs(wav)[3] << '\n';
+        << ": " << ConsoleText(VerdictOutputs(in.wav)[3]) << '\n';
     return kExitOk;
 }
 
 }  // namespace
 
 std::optional<StudyFile> ReadStudyFile(const std::string& path, std::string& error) {
-    static constexpr JsonFileKind kStudy{
-        kStudyFormat, kStudyFormatVersion, "\" is not a Quellor study.",
-        "\" is not a Quellor study: it is not complete JSON (truncated?).",
-        "\" is a Quellor study of another format version ("};
-    const auto read = ReadFormatJson(path, kStudy, error);
-    if (!read) {
+    static constexpr JsonFormat kStudy{kStudyFormat, kStudyFormatVersion, "a"};
+    const auto json = ReadFormatJson(path, kStudy, error);
+    if (!json) {
         return std::nullopt;
     }
-    const Json& json = *read;
-    try {
-        StudyFile study;
-        const Json& drive = json.at("drive");
-        study.vendor = drive.at("vendor").get<std::string>();
-        study.product = drive.at("product").get<std::string>();
-        study.revision = drive.at("revision").get<std::string>();
-        study.formsFound = json.at("formsFound").get<std::vector<std::string>>();
-        for (const Json& pass : json.at("passes")) {
-            study.passes.push_back(PassFromJson(pass));
-        }
-        return study;
-    } catch (const nlohmann::json::exception& failure) {
-        error = "\"" + path + "\" is not a complete Quellor study (" + failure.what() + ").";
-        return std::nullopt;
-    }
+    return DecodeJson(*json, path, kStudyFormat, StudyFromJson, error);
 }
 
 int RunStudy(const std::string& referencePath, const std::string& studyPath, std::ostream& out,
@@ -142,14 +234,18 @@ int RunStudy(const std::string& referencePath, const std::string& studyPath, std
     if (!OpenReference(referencePath, reference, out, err)) {
         return kExitBadInput;
     }
+    if (const int code = RefuseClashes(PlanStudy(referencePath, studyPath, *study), err);
+        code != kExitOk) {
+        return code;
+    }
     const std::string drive = study->vendor + " " + study->product + " " + study->revision;
-    out << "Study of " << drive << ": " << study->passes.size() << " passes\n";
+    out << "Study of " << ConsoleText(drive) << ": " << study->passes.size() << " passes\n";
     std::vector<RankedDrive> rows;
     std::vector<UnjudgedPass> unjudged;
     int code = kExitOk;
     for (const StudyPass& pass : study->passes) {
-        const int passCode = JudgeStudyPass(reference, *study, pass, {referencePath, studyPath},
-                                            rows, unjudged, out, err);
+        const int passCode =
+            JudgeStudyPass(reference, *study, pass, studyPath, rows, unjudged, out, err);
         code = std::max(code, passCode);
     }
     SortRanking(rows);
@@ -158,17 +254,18 @@ int RunStudy(const std::string& referencePath, const std::string& studyPath, std
                       "alignment first, then fewest false flags):",
                       out);
     for (const UnjudgedPass& pass : unjudged) {
-        out << "Not judged: " << pass.form << " at " << pass.speed << ": " << pass.reason << '\n';
+        out << "Not judged: " << pass.form << " at " << pass.speed << ": "
+            << ConsoleText(pass.reason, true) << '\n';
     }
     const std::string page = StudyPagePath(studyPath);
     const std::string pageFolder = std::filesystem::path(page).parent_path().string();
     if (!WriteWholeFile(page, [&](std::ostream& s) {
             WriteStudyPage(*study, rows, unjudged, pageFolder.empty() ? "." : pageFolder, s);
         })) {
-        err << "Cannot write \"" << page << "\".\n";
+        err << "Cannot write " << Quoted(page) << ".\n";
         return kExitIoError;
     }
-    out << "Study page:          " << page << '\n';
+    out << "Study page:          " << ConsoleText(page) << '\n';
     return FlushConsole(out, err, "Cannot write the summary to standard output.") ? code
                                                                                   : kExitIoError;
 }

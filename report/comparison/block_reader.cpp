@@ -3,11 +3,12 @@
 #include <algorithm>
 
 #include "report/comparison/file_digest.h"
+#include "report/input/input_file.h"
 
 namespace report {
 
 RegionReader::RegionReader(const std::string& path, std::uint64_t start, std::uint64_t length)
-    : file_(std::fopen(path.c_str(), "rb")), start_(start), length_(length) {
+    : file_(OpenInputFile(path, openError_)), start_(start), length_(length) {
     if (file_) {
         // Reads are large and go straight into the caller's buffer.
         std::setvbuf(file_.get(), nullptr, _IONBF, 0);

@@ -8,6 +8,8 @@
 #include <span>
 #include <string>
 
+#include "report/input/input_file.h"
+
 namespace report {
 
 class FileDigest;
@@ -26,10 +28,8 @@ public:
     void ShowReadsTo(FileDigest* digest) { digest_ = digest; }
 
 private:
-    struct Closer {
-        void operator()(std::FILE* file) const { std::fclose(file); }
-    };
-    std::unique_ptr<std::FILE, Closer> file_;
+    std::string openError_;
+    std::unique_ptr<std::FILE, FileCloser> file_;
     std::uint64_t start_;
     std::uint64_t length_;
     std::int64_t next_ = -1;

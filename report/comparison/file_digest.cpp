@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <vector>
 
+#include "report/input/input_file.h"
+
 namespace report {
 
 FileDigest::FileDigest(const std::string& path)
-    : file_(std::fopen(path.c_str(), "rb")), ok_(file_ != nullptr) {}
+    : file_(OpenInputFile(path, openError_)), ok_(file_ != nullptr) {}
 
 bool FileDigest::HashFromFile(std::uint64_t end) {
     constexpr std::uint64_t kChunk = 1 << 20;

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "report/comparison/sha256.h"
+#include "report/input/input_file.h"
 
 namespace report {
 
@@ -25,10 +26,8 @@ public:
 private:
     bool HashFromFile(std::uint64_t end);
 
-    struct Closer {
-        void operator()(std::FILE* file) const { std::fclose(file); }
-    };
-    std::unique_ptr<std::FILE, Closer> file_;
+    std::string openError_;
+    std::unique_ptr<std::FILE, FileCloser> file_;
     Sha256 sha_;
     std::uint64_t hashed_ = 0;  // every byte before this offset is in the hash
     bool ok_;

@@ -6,6 +6,8 @@
 #include <system_error>
 
 #include "report/comparison/cd_format.h"
+#include "report/input/input_file.h"
+#include "report/output/text.h"
 #include "wav/wav_header.h"
 
 namespace report {
@@ -26,10 +28,6 @@ bool IsCdFormat(const std::array<unsigned char, 16>& fmt) {
            Le16(&fmt[14]) == wav::bitsPerSample;
 }
 
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-
 }  // namespace
 
 std::optional<std::uint64_t> FileSize(const std::string& path) {
@@ -42,10 +40,13 @@ std::optional<std::uint64_t> FileSize(const std::string& path) {
 }
 
 std::optional<WavLayout> OpenCdWav(const std::string& path, std::string& error) {
+    const OpenedFile file = OpenInputFile(path, error);
+    if (!file) {
+        return std::nullopt;
+    }
     const auto size = FileSize(path);
-    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
-    if (!size || !file) {
-        error = "Cannot open \"" + path + "\".";
+    if (!size) {
+        error = "Cannot open " + Quoted(path) + ".";
         return std::nullopt;
     }
     const std::string notCd = "\"" + path + "\" is not a 16-bit stereo 44,100 Hz PCM WAV file.";

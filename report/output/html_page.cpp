@@ -190,8 +190,17 @@ std::string NumberCell(const nlohmann::ordered_json& json, const std::string& pa
     for (char& c : field) {
         c = c == '/' ? '.' : c;
     }
-    return std::string("<") + tag + " data-json=\"" + field + "\">" +
-           ShownNumber(At(json, path), rate) + "</" + tag + ">";
+    return ValueCell(At(json, path), field, rate, tag);
+}
+
+std::string ValueCell(const nlohmann::ordered_json& value, const std::string& field, bool rate,
+                      const char* tag) {
+    return std::string("<") + tag + " data-json=\"" + field + "\">" + ShownNumber(value, rate) +
+           "</" + tag + ">";
+}
+
+std::string RateCell(const std::optional<double>& rate, const std::string& field, const char* tag) {
+    return ValueCell(rate ? Json(*rate) : Json(nullptr), field, true, tag);
 }
 
 void WritePageStart(const std::string& title, std::ostream& out) {
@@ -205,10 +214,16 @@ void WritePageStart(const std::string& title, std::ostream& out) {
 }
 
 std::string RelativeLink(const std::string& target, const std::string& pageFolder) {
+    // Worked out from the names alone: a page never links to an absolute local path, and the
+    // link holds whether or not the target is there yet.
     std::error_code failure;
-    std::filesystem::path link = std::filesystem::relative(target, pageFolder, failure);
-    if (failure || link.empty()) {
-        link = std::filesystem::absolute(target, failure);
+    const auto absolute = [&](const std::string& path) {
+        const std::filesystem::path full = std::filesystem::absolute(path, failure);
+        return (failure ? std::filesystem::path(path) : full).lexically_normal();
+    };
+    std::filesystem::path link = absolute(target).lexically_relative(absolute(pageFolder));
+    if (link.empty()) {
+        link = std::filesystem::path(target).filename();  // another drive (Windows)
     }
     std::string href;
     for (const unsigned char c : link.generic_string()) {

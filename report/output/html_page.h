@@ -4,6 +4,7 @@
 // field's path in data-json, so a reader (or a test) can tie it to the verdict.
 #pragma once
 
+#include <optional>
 #include <ostream>
 #include <string>
 
@@ -28,5 +29,11 @@ void WritePageEnd(std::ostream& out);
 // A table cell (or other `tag`) showing the number at `path`, tagged with data-json.
 [[nodiscard]] std::string NumberCell(const nlohmann::ordered_json& json, const std::string& path,
                                      bool rate = false, const char* tag = "td");
+// The same for a number already taken from the verdict: `field` is its dotted path there.
+[[nodiscard]] std::string ValueCell(const nlohmann::ordered_json& value, const std::string& field,
+                                    bool rate = false, const char* tag = "td");
+// A rate that may be undefined ("n/a").
+[[nodiscard]] std::string RateCell(const std::optional<double>& rate, const std::string& field,
+                                   const char* tag = "td");
 
 }  // namespace report

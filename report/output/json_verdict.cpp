@@ -1,8 +1,6 @@
 #include "report/output/json_verdict.h"
 
 #include <algorithm>
-#include <fstream>
-#include <sstream>
 
 #include "report/comparison/cd_format.h"
 
@@ -70,12 +68,6 @@ Json StudyJson(const StudyPassIdentity& s) {
 
 double PerMillion(std::uint64_t count, std::uint64_t compared) {
     return compared == 0 ? 0.0 : 1e6 * static_cast<double>(count) / static_cast<double>(compared);
-}
-
-std::string StudySpeedLabel(const Json& study) {
-    const Json& requested = study.at("speedRequested");
-    return SpeedLabel(requested.is_null() ? std::nullopt
-                                          : std::optional(requested.get<std::string>()));
 }
 
 namespace {
@@ -169,43 +161,6 @@ Json VerdictJson(const Verdict& v, const std::string& drive) {
         json["study"] = StudyJson(*v.study);
     }
     return json;
-}
-
-std::optional<nlohmann::ordered_json> ReadFormatJson(const std::string& path,
-                                                     const JsonFileKind& kind, std::string& error) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) {
-        error = "Cannot open \"" + path + "\".";
-        return std::nullopt;
-    }
-    std::stringstream text;
-    text << file.rdbuf();
-    const nlohmann::ordered_json json = nlohmann::ordered_json::parse(text.str(), nullptr, false);
-    if (json.is_discarded()) {
-        error = "\"" + path + kind.notComplete;
-        return std::nullopt;
-    }
-    if (!json.is_object() || json.value("format", "") != kind.format) {
-        error = "\"" + path + kind.notOurs;
-        return std::nullopt;
-    }
-    const auto version = json.find("formatVersion");
-    if (version == json.end() || !version->is_number_integer() ||
-        version->get<int>() != kind.formatVersion) {
-        error = "\"" + path + kind.otherVersion +
-                (version == json.end() ? std::string("none") : version->dump()) +
-                "; this c2report reads " + std::to_string(kind.formatVersion) + ").";
-        return std::nullopt;
-    }
-    return json;
-}
-
-std::optional<nlohmann::ordered_json> ReadVerdictJson(const std::string& path, std::string& error) {
-    static constexpr JsonFileKind kVerdict{
-        kVerdictFormat, kVerdictFormatVersion, "\" is not a c2report verdict.",
-        "\" is not a c2report verdict: it is not complete JSON (truncated?).",
-        "\" is a c2report verdict of another format version ("};
-    return ReadFormatJson(path, kVerdict, error);
 }
 
 }  // namespace report

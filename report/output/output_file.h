@@ -1,13 +1,31 @@
-// Output files written whole or not at all: under a temporary name first, renamed when
-// complete, so a failed write never leaves a half-written file under the final name.
+// Every file c2report writes goes through here. A run first declares all it will read and
+// write; the outputs are checked against the inputs (by name and by identity) and against each
+// other before anything is written. Each file is then written whole or not at all: into a
+// temporary file of its own (created exclusively, never through a link, removed on an
+// interrupt), renamed over the final name when complete.
 #pragma once
 
 #include <functional>
 #include <ostream>
 #include <string>
+#include <vector>
 
 namespace report {
 
+class OutputPlan {
+public:
+    void AddInput(const std::string& path) { inputs_.push_back(path); }
+    void AddOutput(const std::string& path) { outputs_.push_back(path); }
+
+    // The sentence refusing the run when an output would replace an input or another output;
+    // empty when nothing clashes.
+    [[nodiscard]] std::string Clash() const;
+
+private:
+    std::vector<std::string> inputs_, outputs_;
+};
+
+// Writes `path` whole through `write`; false (nothing left behind) when it could not.
 [[nodiscard]] bool WriteWholeFile(const std::string& path,
                                   const std::function<void(std::ostream&)>& write);
 

@@ -2,8 +2,12 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <span>
 #include <tuple>
+#include <unordered_map>
 
+#include "report/comparison/sha256.h"
+#include "report/input/input_file.h"
 #include "report/judge.h"
 #include "report/output/html_page.h"
 #include "report/output/json_verdict.h"
@@ -15,8 +19,16 @@ namespace {
 
 using Json = nlohmann::ordered_json;
 
-std::optional<double> OptionalRate(const Json& value) {
-    return value.is_null() ? std::nullopt : std::optional<double>(value.get<double>());
+constexpr std::int64_t kMaxSectors = 450'000;
+constexpr std::int64_t kMaxBytes = kMaxSectors * 2352;
+
+std::optional<double> OptionalRate(const JsonField& bytes, const char* name) {
+    const auto rate = bytes.Optional(name);
+    return rate ? std::optional(rate->Number(0, 1, "a rate from 0 to 1")) : std::nullopt;
+}
+
+double PerMillionField(const JsonField& field) {
+    return field.Number(0, 1e6, "a count per million");
 }
 
 std::string Column(const std::string& text, std::size_t width, bool right) {
@@ -43,60 +55,77 @@ std::string PageOf(const std::string& verdictPath) {
 }
 
 // A study verdict's row: "<vendor> <product> <revision> <form> <speed>", partial ones marked.
-std::string StudyRowName(const Json& study) {
+void NameStudyRow(const JsonField& study, RankedDrive& d) {
     std::string name;
     for (const char* field : {"vendor", "product", "revision", "form"}) {
-        const std::string part = study.at(field).get<std::string>();
+        const std::string part = study.Member(field).String(64);
         if (!part.empty()) {
             name += (name.empty() ? "" : " ") + part;
         }
     }
-    if (!name.empty()) {
-        name += ' ';
+    const auto requested = study.Optional("speedRequested");
+    d.form = study.Member("form").String(64);
+    d.speed = SpeedLabel(requested ? std::optional(requested->String(16)) : std::nullopt);
+    const auto completed = study.Optional("completed");
+    d.partial = completed && !completed->Boolean();
+    d.drive = name + (name.empty() ? "" : " ") + d.speed + (d.partial ? " (partial)" : "");
+}
+
+std::string Sha256Field(const JsonField& field) {
+    std::string hash = field.String(64);
+    if (hash.size() != 64 || hash.find_first_not_of("0123456789abcdef") != std::string::npos) {
+        field.Refuse("is not a SHA-256 (64 lower-case hex digits)");
     }
-    name += StudySpeedLabel(study);
-    return name + (study.value("completed", true) ? "" : " (partial)");
+    return hash;
+}
+
+RankedDrive RowFromVerdict(const JsonField& v, const std::string& path) {
+    RankedDrive d;
+    d.verdictPath = path;
+    d.pagePath = PageOf(path);
+    if (const auto study = v.Optional("study")) {
+        NameStudyRow(*study, d);
+    } else {
+        d.drive = v.Member("drive").String(256);
+    }
+    d.bytesCompared = static_cast<std::uint64_t>(
+        v.Member("bytesCompared").Integer(0, kMaxBytes, "a count of bytes compared"));
+    d.literalMissedPerMillion = PerMillionField(v.Member("missedPerMillion"));
+    const JsonField c2 = v.Member("c2");
+    d.literalFalseFlagRate = OptionalRate(c2.Member("literal").Member("bytes"), "falseFlagRate");
+    const JsonField best = c2.Member("best");
+    const JsonField bytes = best.Member("bytes");
+    d.falseFlagRate = OptionalRate(bytes, "falseFlagRate");
+    d.detectionRate = OptionalRate(bytes, "detectionRate");
+    d.missedBytes = static_cast<std::uint64_t>(bytes.Member("missed").Integer(
+        0, static_cast<std::int64_t>(d.bytesCompared), "a count of the bytes compared"));
+    // Verdicts written before the best alignment had its own figure: the same sum.
+    const auto bestPerMillion = best.Optional("missedPerMillion");
+    d.missedPerMillion = bestPerMillion ? PerMillionField(*bestPerMillion)
+                                        : PerMillion(d.missedBytes, d.bytesCompared);
+    const JsonField shift = best.Member("shift");
+    d.moved =
+        shift.Member("pointerBits")
+            .Integer(-kMaxSectors * 294 * 8, kMaxSectors * 294 * 8, "a shift in pointer bits") != 0;
+    d.c2Alignment = shift.Member("text").String(128);
+    d.offsetSamples = v.Member("alignment")
+                          .Member("offsetSamples")
+                          .Integer(-kMaxSectors * 588, kMaxSectors * 588, "a read offset");
+    d.unreadableSectors =
+        v.Member("zeroFilled").Member("sectors").Integer(0, kMaxSectors, "a sector count");
+    d.referenceSha256 = Sha256Field(v.Member("inputs").Member("reference").Member("sha256"));
+    return d;
 }
 
 const char* const kMovedMark = "* ";
 
 }  // namespace
 
-std::optional<RankedDrive> RankedFromVerdict(const Json& v, const std::string& path,
+std::optional<RankedDrive> RankedFromVerdict(const ReadJson& v, const std::string& path,
                                              std::string& error) {
-    try {
-        RankedDrive d;
-        d.verdictPath = path;
-        d.pagePath = PageOf(path);
-        d.verdict = v;
-        d.drive =
-            v.contains("study") ? StudyRowName(v.at("study")) : v.at("drive").get<std::string>();
-        d.partial = v.contains("study") && !v.at("study").value("completed", true);
-        d.bytesCompared = v.at("bytesCompared").get<std::uint64_t>();
-        d.literalMissedPerMillion = v.at("missedPerMillion").get<double>();
-        d.literalFalseFlagRate =
-            OptionalRate(v.at("c2").at("literal").at("bytes").at("falseFlagRate"));
-        const Json& best = v.at("c2").at("best");
-        d.falseFlagRate = OptionalRate(best.at("bytes").at("falseFlagRate"));
-        d.detectionRate = OptionalRate(best.at("bytes").at("detectionRate"));
-        d.missedBytes = best.at("bytes").at("missed").get<std::uint64_t>();
-        // Verdicts written before the best alignment had its own figure: the same sum.
-        if (!best.contains("missedPerMillion")) {
-            d.verdict["c2"]["best"]["missedPerMillion"] =
-                PerMillion(d.missedBytes, d.bytesCompared);
-        }
-        d.missedPerMillion = d.verdict["c2"]["best"]["missedPerMillion"].get<double>();
-        d.moved = best.at("shift").at("pointerBits").get<std::int64_t>() != 0;
-        d.offsetSamples = v.at("alignment").at("offsetSamples").get<std::int64_t>();
-        d.unreadableSectors = v.at("zeroFilled").at("sectors").get<std::int64_t>();
-        d.c2Alignment = best.at("shift").at("text").get<std::string>();
-        d.referenceSha256 = v.at("inputs").at("reference").at("sha256").get<std::string>();
-        return d;
-    } catch (const nlohmann::json::exception& failure) {
-        // The library's own words say which field is missing or of the wrong type.
-        error = "\"" + path + "\" is not a complete c2report verdict (" + failure.what() + ").";
-        return std::nullopt;
-    }
+    return DecodeJson(
+        v, path, kVerdictFormat, [&](const JsonField& root) { return RowFromVerdict(root, path); },
+        error);
 }
 
 void SortRanking(std::vector<RankedDrive>& drives) {
@@ -159,17 +188,17 @@ void WriteRankingHtmlTable(const std::vector<RankedDrive>& drives, const std::st
            "<th>offset</th><th>unreadable</th><th class=\"name\">C2 alignment</th></tr>\n";
     for (std::size_t i = 0; i < drives.size(); ++i) {
         const RankedDrive& d = drives[i];
-        const Json& v = d.verdict;
         out << "<tr data-verdict=\"" << XmlEscape(d.verdictPath) << "\"><td>" << i + 1
             << "</td><td class=\"name\"><a href=\"" << RelativeLink(d.pagePath, pageFolder) << "\">"
-            << XmlEscape(d.drive) << "</a></td>" << NumberCell(v, "/c2/best/missedPerMillion")
-            << NumberCell(v, "/c2/best/bytes/falseFlagRate", true)
-            << NumberCell(v, "/c2/best/bytes/detectionRate", true)
-            << NumberCell(v, "/missedPerMillion")
-            << NumberCell(v, "/c2/literal/bytes/falseFlagRate", true)
-            << NumberCell(v, "/alignment/offsetSamples") << NumberCell(v, "/zeroFilled/sectors")
-            << "<td class=\"name\">" << (d.moved ? kMovedMark : "") << XmlEscape(d.c2Alignment)
-            << "</td></tr>\n";
+            << XmlEscape(d.drive) << "</a></td>"
+            << ValueCell(d.missedPerMillion, "c2.best.missedPerMillion")
+            << RateCell(d.falseFlagRate, "c2.best.bytes.falseFlagRate")
+            << RateCell(d.detectionRate, "c2.best.bytes.detectionRate")
+            << ValueCell(d.literalMissedPerMillion, "missedPerMillion")
+            << RateCell(d.literalFalseFlagRate, "c2.literal.bytes.falseFlagRate")
+            << ValueCell(d.offsetSamples, "alignment.offsetSamples")
+            << ValueCell(d.unreadableSectors, "zeroFilled.sectors") << "<td class=\"name\">"
+            << (d.moved ? kMovedMark : "") << XmlEscape(d.c2Alignment) << "</td></tr>\n";
     }
     out << "</table></div>\n<p class=\"small\">* the pointers fit best moved: a ripper that "
            "applies this lag trusts the best alignment's figures.</p>\n";
@@ -187,29 +216,69 @@ void WriteRankingPage(const std::vector<RankedDrive>& drives, std::ostream& out)
     WritePageEnd(out);
 }
 
+namespace {
+
+// One verdict of a comparison, read; the same file twice (by its content, whatever its name)
+// would rank one drive twice.
+std::optional<RankedDrive> ReadRankedVerdict(const std::string& path,
+                                             std::unordered_map<std::string, std::string>& seen,
+                                             std::string& error) {
+    const JsonLimits limits;
+    const auto text = ReadSmallInput(path, limits.maxBytes, error);
+    if (!text) {
+        return std::nullopt;
+    }
+    Sha256 sha;
+    sha.Update(std::span(reinterpret_cast<const std::uint8_t*>(text->data()), text->size()));
+    const auto [first, fresh] = seen.emplace(sha.FinalHex(), path);
+    if (!fresh) {
+        error = Quoted(path) + " repeats " + Quoted(first->second) +
+                " (the same verdict): each drive is ranked once.";
+        return std::nullopt;
+    }
+    static constexpr JsonFormat kVerdict{kVerdictFormat, kVerdictFormatVersion, "a"};
+    const auto json = ParseFormatJson(path, *text, limits, kVerdict, error);
+    return json ? RankedFromVerdict(*json, path, error) : std::nullopt;
+}
+
+}  // namespace
+
 int RunCompare(const std::vector<std::string>& paths, std::ostream& out, std::ostream& err) {
     if (paths.empty()) {
         err << "Usage : c2report --compare <drive>.report.json ...\n";
         return kExitBadInput;
     }
+    const std::pair<std::string, void (*)(const std::vector<RankedDrive>&, std::ostream&)>
+        outputs[] = {{"comparison.csv", WriteRankingCsv}, {"comparison.html", WriteRankingPage}};
+    OutputPlan plan;
+    for (const std::string& path : paths) {
+        plan.AddInput(path);
+    }
+    for (const auto& output : outputs) {
+        plan.AddOutput(output.first);
+    }
+    if (const int code = RefuseClashes(plan, err); code != kExitOk) {
+        return code;
+    }
     std::vector<RankedDrive> drives;
+    drives.reserve(paths.size());
+    std::unordered_map<std::string, std::string> seen;
     for (const std::string& path : paths) {
         std::string error;
-        const auto verdict = ReadVerdictJson(path, error);
-        auto drive = verdict ? RankedFromVerdict(*verdict, path, error) : std::nullopt;
+        auto drive = ReadRankedVerdict(path, seen, error);
         if (!drive) {
             err << error << '\n';
             return kExitBadInput;
         }
         if (!drives.empty() && drive->referenceSha256 != drives.front().referenceSha256) {
-            err << "\"" << path << "\" and \"" << drives.front().verdictPath
-                << "\" were made against different references (SHA-256 "
+            err << Quoted(path) << " and " << Quoted(drives.front().verdictPath)
+                << " were made against different references (SHA-256 "
                 << drive->referenceSha256.substr(0, 16) << "... and "
                 << drives.front().referenceSha256.substr(0, 16)
                 << "...): their drives cannot be ranked together.\n";
             return kExitBadInput;
         }
-        drives.push_back(*drive);
+        drives.push_back(std::move(*drive));
     }
     SortRanking(drives);
     WriteRankingTable(drives,
@@ -218,10 +287,7 @@ int RunCompare(const std::vector<std::string>& paths, std::ostream& out, std::os
                           " (fewest missed bytes per million compared at the best alignment "
                           "first, then fewest false flags):",
                       out);
-    for (const auto& [path, write] :
-         {std::pair<std::string, void (*)(const std::vector<RankedDrive>&, std::ostream&)>{
-              "comparison.csv", WriteRankingCsv},
-          {"comparison.html", WriteRankingPage}}) {
+    for (const auto& [path, write] : outputs) {
         if (!WriteWholeFile(path, [&, write = write](std::ostream& s) { write(drives, s); })) {
             err << "Cannot write \"" << path << "\".\n";
             return kExitIoError;

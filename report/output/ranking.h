@@ -10,15 +10,17 @@
 #include <string>
 #include <vector>
 
-#include <nlohmann/json.hpp>
+#include "report/input/json_file.h"
 
 namespace report {
 
+// One row: the few figures the tables and pages show, not the whole verdict (a comparison
+// may hold a great many).
 struct RankedDrive {
     std::string verdictPath;
-    std::string pagePath;  // the verdict's report page
-    std::string drive;     // the row's name: the drive, or vendor product revision form speed
-    nlohmann::ordered_json verdict;       // the numbers the pages show, with their field paths
+    std::string pagePath;     // the verdict's report page
+    std::string drive;        // the row's name: the drive, or vendor product revision form speed
+    std::string form, speed;  // a study pass's; empty for a plain verdict
     double missedPerMillion = 0;          // best alignment
     std::optional<double> falseFlagRate;  // best alignment; none when nothing was flagged
     std::optional<double> detectionRate;  // best alignment; none when nothing was wrong
@@ -34,10 +36,10 @@ struct RankedDrive {
     std::string referenceSha256;
 };
 
-// The figures the ranking needs from one verdict; nothing, with `error` naming `path`, when a
-// field is missing or of the wrong kind. A study verdict's row is named by its drive's
-// identity, form and speed.
-[[nodiscard]] std::optional<RankedDrive> RankedFromVerdict(const nlohmann::ordered_json& verdict,
+// The figures the ranking needs from one verdict; nothing, with `error` naming `path` and the
+// field, when a field is missing, of the wrong kind or out of its range. A study verdict's row
+// is named by its drive's identity, form and speed.
+[[nodiscard]] std::optional<RankedDrive> RankedFromVerdict(const ReadJson& verdict,
                                                            const std::string& path,
                                                            std::string& error);
 

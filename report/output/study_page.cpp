@@ -1,6 +1,8 @@
 #include "report/output/study_page.h"
 
 #include <algorithm>
+#include <unordered_map>
+#include <unordered_set>
 
 #include "report/output/html_page.h"
 #include "report/output/json_verdict.h"
@@ -9,45 +11,44 @@
 namespace report {
 namespace {
 
-using Json = nlohmann::ordered_json;
-
-// Each name once, in the order first seen.
-void AddOnce(std::vector<std::string>& names, const std::string& name) {
-    if (std::find(names.begin(), names.end(), name) == names.end()) {
-        names.push_back(name);
-    }
-}
-
-const RankedDrive* Judged(const std::vector<RankedDrive>& ranked, const std::string& form,
-                          const std::string& speed) {
-    for (const RankedDrive& row : ranked) {
-        const Json& study = row.verdict.at("study");
-        if (study.at("form") == form && StudySpeedLabel(study) == speed) {
-            return &row;
-        }
-    }
-    return nullptr;
-}
-
 void JudgedCell(const RankedDrive& row, const std::string& pageFolder, std::ostream& out) {
-    const Json& v = row.verdict;
     out << "<td class=\"cell\" data-verdict=\"" << XmlEscape(row.verdictPath) << "\"><a href=\""
         << RelativeLink(row.pagePath, pageFolder) << "\">"
-        << NumberCell(v, "/c2/best/missedPerMillion", false, "strong") << "</a> missed/million<br>"
-        << NumberCell(v, "/c2/best/bytes/falseFlagRate", true, "span") << " false flags<br>"
-        << NumberCell(v, "/c2/best/bytes/detectionRate", true, "span")
+        << ValueCell(row.missedPerMillion, "c2.best.missedPerMillion", false, "strong")
+        << "</a> missed/million<br>"
+        << RateCell(row.falseFlagRate, "c2.best.bytes.falseFlagRate", "span") << " false flags<br>"
+        << RateCell(row.detectionRate, "c2.best.bytes.detectionRate", "span")
         << " detected<br>C2: " << (row.moved ? "* " : "") << XmlEscape(row.c2Alignment) << "<br>"
-        << NumberCell(v, "/zeroFilled/sectors", false, "span") << " unreadable"
+        << ValueCell(row.unreadableSectors, "zeroFilled.sectors", false, "span") << " unreadable"
         << (row.partial ? "<br><em>partial: cut short</em>" : "") << "</td>";
 }
 
 void Matrix(const StudyFile& study, const std::vector<RankedDrive>& ranked,
             const std::vector<UnjudgedPass>& unjudged, const std::string& pageFolder,
             std::ostream& out) {
-    std::vector<std::string> forms = study.formsFound, speeds;
+    // Each cell found in one look-up: a study may hold many passes.
+    std::vector<std::string> forms, speeds;
+    std::unordered_set<std::string> seenForms, seenSpeeds;
+    auto addOnce = [](std::vector<std::string>& names, std::unordered_set<std::string>& seen,
+                      const std::string& name) {
+        if (seen.insert(name).second) {
+            names.push_back(name);
+        }
+    };
+    for (const std::string& form : study.formsFound) {
+        addOnce(forms, seenForms, form);
+    }
     for (const StudyPass& pass : study.passes) {
-        AddOnce(forms, pass.form);
-        AddOnce(speeds, SpeedLabel(pass.speedRequested));
+        addOnce(forms, seenForms, pass.form);
+        addOnce(speeds, seenSpeeds, SpeedLabel(pass.speedRequested));
+    }
+    std::unordered_map<std::string, const RankedDrive*> judged;
+    for (const RankedDrive& row : ranked) {
+        judged.emplace(row.form + '\n' + row.speed, &row);
+    }
+    std::unordered_map<std::string, const UnjudgedPass*> failed;
+    for (const UnjudgedPass& pass : unjudged) {
+        failed.emplace(pass.form + '\n' + pass.speed, &pass);
     }
     out << "<h2>Passes: forms down, speeds across</h2>\n<div class=\"scroll\"><table "
            "class=\"matrix\">\n<tr><th>form</th>";
@@ -58,17 +59,16 @@ void Matrix(const StudyFile& study, const std::vector<RankedDrive>& ranked,
     for (const std::string& form : forms) {
         out << "<tr><th>" << XmlEscape(form) << "</th>";
         for (const std::string& speed : speeds) {
-            if (const RankedDrive* row = Judged(ranked, form, speed)) {
-                JudgedCell(*row, pageFolder, out);
+            const std::string cell = form + '\n' + speed;
+            if (const auto row = judged.find(cell); row != judged.end()) {
+                JudgedCell(*row->second, pageFolder, out);
                 continue;
             }
-            const auto failed = std::find_if(unjudged.begin(), unjudged.end(), [&](auto& u) {
-                return u.form == form && u.speed == speed;
-            });
+            const auto why = failed.find(cell);
             out << "<td class=\"cell\">"
-                << (failed == unjudged.end()
+                << (why == failed.end()
                         ? "not read"
-                        : "<strong>not judged</strong>: " + XmlEscape(failed->reason))
+                        : "<strong>not judged</strong>: " + XmlEscape(why->second->reason))
                 << "</td>";
         }
         out << "</tr>\n";

@@ -43,6 +43,33 @@ std::string SectorTime(std::int64_t sector) {
     return text;
 }
 
+std::string ConsoleText(std::string_view text, bool keepLines) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        // C1 controls arrive as UTF-8: 0xC2 0x80-0x9F (0x9B starts a terminal command).
+        const bool c1 = c == 0xC2 && i + 1 < text.size() &&
+                        (static_cast<unsigned char>(text[i + 1]) & 0xE0) == 0x80;
+        char escaped[8];
+        if (c1) {
+            std::snprintf(escaped, sizeof escaped, "\\u%04x",
+                          static_cast<unsigned char>(text[++i]));
+            out += escaped;
+        } else if ((c < 0x20 && !(keepLines && c == '\n')) || c == 0x7F) {
+            std::snprintf(escaped, sizeof escaped, "\\x%02x", c);
+            out += escaped;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
+}
+
+std::string Quoted(std::string_view path) {
+    return "\"" + ConsoleText(path) + "\"";
+}
+
 std::string XmlEscape(const std::string& text) {
     std::string out;
     for (const char c : text) {

@@ -5,6 +5,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 
 namespace report {
 
@@ -20,6 +21,11 @@ namespace report {
 [[nodiscard]] std::string SectorTime(std::int64_t sector);
 // & < > " as entities, for text in XML and HTML.
 [[nodiscard]] std::string XmlEscape(const std::string& text);
+// Text from a file made safe for a terminal: control characters (C0, DEL and C1, such as ESC
+// or a carriage return) shown as \xNN or \u00NN, the rest kept. "\n" stays when `keepLines`.
+[[nodiscard]] std::string ConsoleText(std::string_view text, bool keepLines = false);
+// A file name for a message: in double quotes, made safe for a terminal.
+[[nodiscard]] std::string Quoted(std::string_view path);
 // {0x05, 0x8e} -> "058e".
 [[nodiscard]] std::string LowerHex(std::span<const std::uint8_t> bytes);
 

@@ -205,6 +205,14 @@ std::string Study(const std::string& version = "1",
     return text.substr(0, keep);
 }
 
+// `c2report --compare` of files in the folder.
+RunResult CompareReport(const TempDir& dir, std::vector<std::string> verdicts) {
+    verdicts.insert(verdicts.begin(), "--compare");
+    RunOptions options;
+    options.workingDirectory = dir.Path();
+    return RunProgram(BuiltProgram("c2report"), verdicts, options);
+}
+
 using Case = std::function<RunResult(const TempDir&)>;
 
 const std::map<std::string, Case>& Cases() {
@@ -322,15 +330,60 @@ const std::map<std::string, Case>& Cases() {
          [](const TempDir& dir) {
              return StudyReport(dir, R"({"format": "c2report verdict", "formatVersion": 1})");
          }},
-        {"\"…\" is not a Quellor study: it is not complete JSON (truncated?).",
+        {"\"…\" is not JSON: line …, column …: ….",
          [](const TempDir& dir) { return StudyReport(dir, Study("1", 120)); }},
         {"\"…\" is a Quellor study of another format version (…; this c2report reads 1).",
          [](const TempDir& dir) { return StudyReport(dir, Study("2")); }},
-        {"\"…\" is not a complete Quellor study (…).",
+        {"\"…\" is not a usable Quellor study: ….",
          [](const TempDir& dir) {
              std::string study = Study();
-             study.erase(study.find(R"("sectors": 100, )"), 16);
+             study.replace(study.find(R"("sectors": 100)"), 14, R"("sectors": -5)");
              return StudyReport(dir, study);
+         }},
+        {"\"…\" is not a usable c2report verdict: ….",
+         [](const TempDir& dir) {
+             std::ofstream(dir / "A.report.json")
+                 << R"({"format": "c2report verdict", "formatVersion": 1})";
+             return CompareReport(dir, {"A.report.json"});
+         }},
+        {"\"…\" repeats \"…\" (the same verdict): each drive is ranked once.",
+         [](const TempDir& dir) {
+             (void)C2Report(dir, ReportFiles{});
+             std::filesystem::copy_file(dir / "Drive.report.json", dir / "Copy.report.json");
+             return CompareReport(dir, {"Drive.report.json", "Copy.report.json"});
+         }},
+        {"\"…\" is …, not a file: c2report reads only regular files.",
+         [](const TempDir& dir) {
+             std::filesystem::create_directory(dir / "A.report.json");
+             return CompareReport(dir, {"A.report.json"});
+         }},
+        {"\"…\" is larger than 16 MB: too large to be a file c2report reads.",
+         [](const TempDir& dir) {
+             std::ofstream(dir / "Drive.study.json") << std::string((16 << 20) + 1, ' ');
+             return CompareReport(dir, {"Drive.study.json"});
+         }},
+        {"c2report would write \"…\" and \"…\", the same file, in one run; it will not write "
+         "over its own output. Rename an input.",
+         [](const TempDir& dir) {
+             std::string study = Study();
+             study.replace(study.rfind(R"(]})"), 2,
+                           R"(, {"form": "d8", "speedRequested": "max", "speedSet": true,
+                           "speedReportedKBps": null, "wav": "Drive.d8.8x.raw",
+                           "c2": "Drive.d8.max.c2", "sectors": 100, "failedSectors": 0,
+                           "seconds": 0.25, "completed": true, "error": null}]})");
+             return StudyReport(dir, study);
+         }},
+        {"\"…\" holds no audio: only a header.",
+         [](const TempDir& dir) {
+             ReportFiles files;
+             files.drive = Wav({});
+             return C2Report(dir, files);
+         }},
+        {"\"…\" is short: it holds … sectors of audio, and \"…\" pointers for ….",
+         [](const TempDir& dir) {
+             ReportFiles files;
+             files.c2.resize(101 * 294);
+             return C2Report(dir, files);
          }},
         {"Not judged: … at …: …", [](const TempDir& dir) { return StudyReport(dir, Study()); }},
         {"Tamblin:Cannot create file!",

@@ -145,11 +145,10 @@ TEST_F(Study, AStudyFileThatIsNotOursIsRefusedByName) {
         {"Incomplete.json", incomplete.dump()},
     };
     const std::string messages[] = {
-        "\"Cut.json\" is not a Quellor study: it is not complete JSON (truncated?).\n",
-        "\"Other.json\" is not a Quellor study.\n",
+        "\"Cut.json\" is not JSON: line 1, column ", "\"Other.json\" is not a Quellor study.\n",
         "\"Future.json\" is a Quellor study of another format version (2; this c2report reads "
         "1).\n",
-        "\"Incomplete.json\" is not a complete Quellor study ("};
+        "\"Incomplete.json\" is not a usable Quellor study: passes[0].wav is missing.\n"};
     for (std::size_t i = 0; i < std::size(cases); ++i) {
         std::ofstream(dir_ / cases[i].first) << cases[i].second;
         const auto run = Run(cases[i].first);
