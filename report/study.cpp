@@ -9,6 +9,7 @@
 #include <string_view>
 #include <unordered_map>
 
+#include "report/comparison/cd_format.h"
 #include "report/input/json_file.h"
 #include "report/judge.h"
 #include "report/output/json_verdict.h"
@@ -21,8 +22,7 @@ namespace report {
 namespace {
 
 constexpr std::array<std::string_view, 4> kForms{"readcd14", "d8", "density", "readcd12"};
-constexpr std::int64_t kMaxSectors = 450'000;  // the longest disc, with room to spare
-constexpr std::size_t kMaxName = 255;          // a file name, as file systems allow
+constexpr std::size_t kMaxName = 255;  // a file name, as file systems allow
 
 std::string Form(const JsonField& field) {
     std::string form = field.String(16);
@@ -68,7 +68,7 @@ StudyPass PassFromJson(const JsonField& p) {
     }
     pass.wav = PlainName(p.Member("wav"));
     pass.c2 = PlainName(p.Member("c2"));
-    pass.sectors = p.Member("sectors").Integer(0, kMaxSectors, "a sector count");
+    pass.sectors = p.Member("sectors").Integer(0, kMaxDiscSectors, "a sector count");
     pass.failedSectors =
         p.Member("failedSectors").Integer(0, pass.sectors, "a count of the pass's sectors");
     pass.seconds = p.Member("seconds").Number(0, 1e9, "a duration in seconds");
@@ -88,7 +88,7 @@ void CheckPassesApart(const std::vector<JsonField>& fields, const std::vector<St
         const auto [reading, fresh] =
             readings.emplace(pass.form + " at " + SpeedLabel(pass.speedRequested), i);
         if (!fresh) {
-            fields[i].Refuse("reads " + reading->first + " again, as " +
+            fields[i].Refuse("reads " + ConsoleText(reading->first) + " again, as " +
                              fields[reading->second].Path() + " does");
         }
         for (const char* key : {"wav", "c2"}) {
@@ -214,12 +214,14 @@ int JudgeStudyPass(ReferenceImage& reference, const StudyFile& study, const Stud
 }  // namespace
 
 std::optional<StudyFile> ReadStudyFile(const std::string& path, std::string& error) {
-    static constexpr JsonFormat kStudy{kStudyFormat, kStudyFormatVersion, "a"};
+    static constexpr JsonFormat kStudy{
+        kStudyFormat, kStudyFormatVersion, " is not a Quellor study.",
+        " is a Quellor study of another format version (", " is not a usable Quellor study: "};
     const auto json = ReadFormatJson(path, kStudy, error);
     if (!json) {
         return std::nullopt;
     }
-    return DecodeJson(*json, path, kStudyFormat, StudyFromJson, error);
+    return DecodeJson(*json, path, kStudy, StudyFromJson, error);
 }
 
 int RunStudy(const std::string& referencePath, const std::string& studyPath, std::ostream& out,
@@ -230,13 +232,13 @@ int RunStudy(const std::string& referencePath, const std::string& studyPath, std
         err << error << '\n';
         return kExitBadInput;
     }
-    ReferenceImage reference;
-    if (!OpenReference(referencePath, reference, out, err)) {
-        return kExitBadInput;
-    }
     if (const int code = RefuseClashes(PlanStudy(referencePath, studyPath, *study), err);
         code != kExitOk) {
         return code;
+    }
+    ReferenceImage reference;
+    if (!OpenReference(referencePath, reference, out, err)) {
+        return kExitBadInput;
     }
     const std::string drive = study->vendor + " " + study->product + " " + study->revision;
     out << "Study of " << ConsoleText(drive) << ": " << study->passes.size() << " passes\n";

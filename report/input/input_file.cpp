@@ -21,10 +21,6 @@ const char* KindName(platform::FileKind kind) {
     }
 }
 
-std::string SizeText(std::uint64_t bytes) {
-    return bytes % (1 << 20) == 0 ? std::to_string(bytes >> 20) + " MB" : Grouped(bytes) + " bytes";
-}
-
 }  // namespace
 
 OpenedFile OpenInputFile(const std::string& path, std::string& error) {
@@ -53,8 +49,8 @@ std::optional<std::string> ReadSmallInput(const std::string& path, std::uint64_t
     char block[65536];
     while (const std::size_t count = std::fread(block, 1, sizeof block, file.get())) {
         if (text.size() + count > maxBytes) {
-            error = Quoted(path) + " is larger than " + SizeText(maxBytes) +
-                    ": too large to be a file c2report reads.";
+            error = Quoted(path) + " is larger than " + std::to_string((maxBytes + 0xFFFFF) >> 20) +
+                    " MB: too large to be a file c2report reads.";
             return std::nullopt;
         }
         text.append(block, count);

@@ -238,12 +238,15 @@ std::vector<JsonField> JsonField::Elements(std::size_t maxCount) const {
 }
 
 void JsonField::Refuse(const std::string& reason) const {
-    throw JsonFieldError((path_.empty() ? std::string("the document") : path_) + ": " +
-                         Shown(*value_) + " " + reason);
+    // A value is shown where it is short enough to read: a list or an object is named only.
+    const std::string name = path_.empty() ? std::string("the document") : path_;
+    throw JsonFieldError(value_->is_structured() ? name + " " + reason
+                                                 : name + ": " + Shown(*value_) + " " + reason);
 }
 
-std::string UnusableMessage(const std::string& path, const char* kind, const std::string& reason) {
-    return Quoted(path) + " is not a usable " + kind + ": " + reason + ".";
+std::string UnusableMessage(const std::string& path, const JsonFormat& format,
+                            const std::string& reason) {
+    return Quoted(path) + format.unusable + reason + ".";
 }
 
 std::optional<ReadJson> ParseFormatJson(const std::string& path, std::string_view text,
@@ -255,7 +258,7 @@ std::optional<ReadJson> ParseFormatJson(const std::string& path, std::string_vie
     }
     const auto name = json->is_object() ? json->find("format") : json->end();
     if (!json->is_object() || name == json->end() || *name != format.format) {
-        error = Quoted(path) + " is not " + format.article + " " + format.format + ".";
+        error = Quoted(path) + format.notOurs;
         return std::nullopt;
     }
     const auto version = json->find("formatVersion");
@@ -266,8 +269,7 @@ std::optional<ReadJson> ParseFormatJson(const std::string& path, std::string_vie
              ? version->get<std::uint64_t>() == static_cast<std::uint64_t>(format.version)
              : version->is_number_integer() && version->get<std::int64_t>() == format.version);
     if (!same) {
-        error = Quoted(path) + " is " + format.article + " " + format.format +
-                " of another format version (" +
+        error = Quoted(path) + format.otherVersion +
                 (version == json->end() ? std::string("none") : Shown(*version)) +
                 "; this c2report reads " + std::to_string(format.version) + ").";
         return std::nullopt;

@@ -73,30 +73,33 @@ private:
     std::string path_;
 };
 
+// A kind of JSON document: its "format" and "formatVersion", and the messages refusing one
+// (each follows the quoted path).
+struct JsonFormat {
+    const char* format;  // "Quellor study"
+    std::int64_t version;
+    const char* notOurs;       // " is not a Quellor study."
+    const char* otherVersion;  // " is a Quellor study of another format version (", the version
+    const char* unusable;      // " is not a usable Quellor study: ", the field and the reason
+};
+
 // "<quoted path> is not a usable <kind>: <reason>."
-[[nodiscard]] std::string UnusableMessage(const std::string& path, const char* kind,
+[[nodiscard]] std::string UnusableMessage(const std::string& path, const JsonFormat& format,
                                           const std::string& reason);
 
-// `decode(root)` over a parsed document; nothing, with "<quoted path> is not a usable <kind>:
-// <field>: <reason>." in `error`, when a field breaks a rule.
+// `decode(root)` over a parsed document of `format`; nothing, with the file's message in
+// `error`, when a field breaks a rule.
 template <typename Decode>
-[[nodiscard]] auto DecodeJson(const ReadJson& json, const std::string& path, const char* kind,
-                              Decode decode, std::string& error)
+[[nodiscard]] auto DecodeJson(const ReadJson& json, const std::string& path,
+                              const JsonFormat& format, Decode decode, std::string& error)
     -> std::optional<decltype(decode(JsonField(json)))> {
     try {
         return decode(JsonField(json));
     } catch (const JsonFieldError& failure) {
-        error = UnusableMessage(path, kind, failure.what());
+        error = UnusableMessage(path, format, failure.what());
         return std::nullopt;
     }
 }
-
-// A kind of JSON document: its "format" and "formatVersion", and its name in messages.
-struct JsonFormat {
-    const char* format;  // "Quellor study"
-    std::int64_t version;
-    const char* article;  // "a" or "an"
-};
 
 // The same for a file's text already read.
 [[nodiscard]] std::optional<ReadJson> ParseFormatJson(const std::string& path,

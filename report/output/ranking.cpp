@@ -6,6 +6,7 @@
 #include <tuple>
 #include <unordered_map>
 
+#include "report/comparison/cd_format.h"
 #include "report/comparison/sha256.h"
 #include "report/input/input_file.h"
 #include "report/judge.h"
@@ -19,8 +20,12 @@ namespace {
 
 using Json = nlohmann::ordered_json;
 
-constexpr std::int64_t kMaxSectors = 450'000;
-constexpr std::int64_t kMaxBytes = kMaxSectors * 2352;
+constexpr JsonFormat kVerdictFile{
+    kVerdictFormat, kVerdictFormatVersion, " is not a c2report verdict.",
+    " is a c2report verdict of another format version (", " is not a usable c2report verdict: "};
+constexpr std::int64_t kMaxBytes = kMaxDiscSectors * kSectorBytes;
+constexpr std::int64_t kMaxPointerBits = kMaxDiscSectors * kC2Bytes * 8;
+constexpr std::int64_t kMaxSamples = kMaxDiscSectors * kSectorBytes / 4;
 
 std::optional<double> OptionalRate(const JsonField& bytes, const char* name) {
     const auto rate = bytes.Optional(name);
@@ -104,15 +109,14 @@ RankedDrive RowFromVerdict(const JsonField& v, const std::string& path) {
     d.missedPerMillion = bestPerMillion ? PerMillionField(*bestPerMillion)
                                         : PerMillion(d.missedBytes, d.bytesCompared);
     const JsonField shift = best.Member("shift");
-    d.moved =
-        shift.Member("pointerBits")
-            .Integer(-kMaxSectors * 294 * 8, kMaxSectors * 294 * 8, "a shift in pointer bits") != 0;
+    d.moved = shift.Member("pointerBits")
+                  .Integer(-kMaxPointerBits, kMaxPointerBits, "a shift in pointer bits") != 0;
     d.c2Alignment = shift.Member("text").String(128);
     d.offsetSamples = v.Member("alignment")
                           .Member("offsetSamples")
-                          .Integer(-kMaxSectors * 588, kMaxSectors * 588, "a read offset");
+                          .Integer(-kMaxSamples, kMaxSamples, "a read offset");
     d.unreadableSectors =
-        v.Member("zeroFilled").Member("sectors").Integer(0, kMaxSectors, "a sector count");
+        v.Member("zeroFilled").Member("sectors").Integer(0, kMaxDiscSectors, "a sector count");
     d.referenceSha256 = Sha256Field(v.Member("inputs").Member("reference").Member("sha256"));
     return d;
 }
@@ -124,7 +128,7 @@ const char* const kMovedMark = "* ";
 std::optional<RankedDrive> RankedFromVerdict(const ReadJson& v, const std::string& path,
                                              std::string& error) {
     return DecodeJson(
-        v, path, kVerdictFormat, [&](const JsonField& root) { return RowFromVerdict(root, path); },
+        v, path, kVerdictFile, [&](const JsonField& root) { return RowFromVerdict(root, path); },
         error);
 }
 
@@ -236,8 +240,7 @@ std::optional<RankedDrive> ReadRankedVerdict(const std::string& path,
                 " (the same verdict): each drive is ranked once.";
         return std::nullopt;
     }
-    static constexpr JsonFormat kVerdict{kVerdictFormat, kVerdictFormatVersion, "a"};
-    const auto json = ParseFormatJson(path, *text, limits, kVerdict, error);
+    const auto json = ParseFormatJson(path, *text, limits, kVerdictFile, error);
     return json ? RankedFromVerdict(*json, path, error) : std::nullopt;
 }
 

@@ -67,7 +67,10 @@ std::string ConsoleText(std::string_view text, bool keepLines) {
 }
 
 std::string Quoted(std::string_view path) {
-    return "\"" + ConsoleText(path) + "\"";
+    std::string quoted = "\"";
+    quoted += ConsoleText(path);
+    quoted += '"';
+    return quoted;
 }
 
 std::string XmlEscape(const std::string& text) {
