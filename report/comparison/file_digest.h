@@ -9,7 +9,7 @@
 #include <span>
 #include <string>
 
-#include "report/comparison/sha256.h"
+#include "runtime/sha256.h"
 
 namespace report {
 
@@ -29,7 +29,7 @@ private:
         void operator()(std::FILE* file) const { std::fclose(file); }
     };
     std::unique_ptr<std::FILE, Closer> file_;
-    Sha256 sha_;
+    runtime::Sha256 sha_;
     std::uint64_t hashed_ = 0;  // every byte before this offset is in the hash
     bool ok_;
 };

@@ -20,7 +20,5 @@ namespace report {
 [[nodiscard]] std::string SectorTime(std::int64_t sector);
 // & < > " as entities, for text in XML and HTML.
 [[nodiscard]] std::string XmlEscape(const std::string& text);
-// {0x05, 0x8e} -> "058e".
-[[nodiscard]] std::string LowerHex(std::span<const std::uint8_t> bytes);
 
 }  // namespace report
