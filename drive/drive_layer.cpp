@@ -69,4 +69,11 @@ TransportKind SelectTransport() {
     return SelectTransport(paths);
 }
 
+native::Bus DriveBus(const DriveRecord& drive) {
+    if (ActiveTransport() != TransportKind::native || !layer.native.has_value()) {
+        return native::Bus::unknown;
+    }
+    return layer.native->DeviceBus(drive.adapter, drive.target, drive.lun);
+}
+
 }  // namespace drive

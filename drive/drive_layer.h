@@ -25,4 +25,8 @@ void StopDriveLayer();
 // Chooses the command path from what start-up made available.
 TransportKind SelectTransport();
 
+// The bus the drive hangs on, as the OS tells it; unknown when commands go through a manager
+// library, whose addresses need not be the native layer's.
+[[nodiscard]] native::Bus DriveBus(const DriveRecord& drive);
+
 }  // namespace drive

@@ -1,6 +1,7 @@
 #include "drive/inquiry.h"
 
 #include <algorithm>
+#include <string_view>
 
 #include "drive/aspi_proc.h"
 
@@ -9,6 +10,11 @@ namespace {
 
 constexpr std::array<std::uint8_t, 6> inquiryCommand{0x12, 0x00, 0x00, 0x00, inquiryReplyBytes,
                                                      0x00};
+constexpr std::uint8_t unitSerialPage = 0x80;
+constexpr std::array<std::uint8_t, 6> unitSerialCommand{
+    0x12, 0x01, unitSerialPage, 0x00, static_cast<std::uint8_t>(serialPageReplyBytes), 0x00};
+constexpr std::size_t vendorSpecificFirst = 36;
+constexpr std::size_t vendorSpecificBytes = 20;
 
 // Copies reply bytes [first, first + count) and drops the blanks at the end; the rest of the
 // field stays NUL.
@@ -22,6 +28,11 @@ void CopyTrimmed(std::array<char, size>& text, std::span<const std::uint8_t> rep
         --length;
     }
     std::copy_n(reply.begin() + static_cast<std::ptrdiff_t>(first), length, text.begin());
+}
+
+bool PrintableAscii(std::span<const std::uint8_t> bytes) {
+    return std::all_of(bytes.begin(), bytes.end(),
+                       [](std::uint8_t byte) { return byte >= 0x20 && byte <= 0x7E; });
 }
 
 }  // namespace
@@ -38,6 +49,10 @@ InquiryResult DecodeInquiry(std::span<const std::uint8_t> reply) {
     CopyTrimmed(result.revision, bytes, 32, 4);
     CopyTrimmed(result.vendor, bytes, 8, 8);
     CopyTrimmed(result.product, bytes, 16, 16);
+    const auto vendorSpecific = std::span(bytes).subspan(vendorSpecificFirst, vendorSpecificBytes);
+    if (PrintableAscii(vendorSpecific)) {
+        std::copy(vendorSpecific.begin(), vendorSpecific.end(), result.vendorSpecific.begin());
+    }
     return result;
 }
 
@@ -52,6 +67,43 @@ void InquireDevice(InquiryResult& result, const DriveRecord& drive) {
                        [&](const CommandResult&, std::span<const std::uint8_t> reply) {
                            result = DecodeInquiry(reply);
                        });
+}
+
+std::optional<std::string> DecodeUnitSerial(std::span<const std::uint8_t> reply) {
+    constexpr std::size_t header = 4;
+    if (reply.size() < header || reply[1] != unitSerialPage || reply[2] != 0) {
+        return std::nullopt;
+    }
+    auto serial = reply.subspan(header, std::min<std::size_t>(reply[3], reply.size() - header));
+    while (!serial.empty() && serial.back() == 0) {
+        serial = serial.first(serial.size() - 1);  // some drives pad with NULs, not blanks
+    }
+    if (!PrintableAscii(serial)) {
+        return std::nullopt;
+    }
+    std::string_view text(reinterpret_cast<const char*>(serial.data()), serial.size());
+    const std::size_t first = text.find_first_not_of(' ');
+    if (first == std::string_view::npos) {
+        return std::nullopt;
+    }
+    text = text.substr(first, text.find_last_not_of(' ') - first + 1);
+    return std::string(text);
+}
+
+std::optional<std::string> InquireUnitSerial(const DriveRecord& drive) {
+    ScsiCommand command;
+    command.cdb = unitSerialCommand;
+    command.direction = DataDirection::in;
+    command.transferLength = serialPageReplyBytes;
+    command.clearDataBytes = serialPageReplyBytes;
+    std::optional<std::string> serial;
+    (void)CommandCycle(drive, command,
+                       [&](const CommandResult& result, std::span<const std::uint8_t> reply) {
+                           if (result.Succeeded()) {
+                               serial = DecodeUnitSerial(reply);
+                           }
+                       });
+    return serial;
 }
 
 }  // namespace drive

@@ -33,6 +33,23 @@ struct Capabilities {
 
 enum class Access : std::uint8_t { readWrite, readOnly };
 
+// The bus between the computer and the drive: a USB enclosure's bridge translates commands and
+// may answer some itself, so a drive behind one is not measured as the same drive on ATA.
+enum class Bus : std::uint8_t { unknown, usb, ata, scsi };
+
+[[nodiscard]] constexpr const char* BusName(Bus bus) {
+    switch (bus) {
+        case Bus::usb:
+            return "usb";
+        case Bus::ata:
+            return "ata";
+        case Bus::scsi:
+            return "scsi";
+        default:
+            return "unknown";
+    }
+}
+
 struct OpenResult {
     DeviceHandle handle = invalidDevice;
     Access access = Access::readWrite;
@@ -71,6 +88,7 @@ public:
     virtual OpenResult Open(const char* path) = 0;
     virtual std::optional<ScsiAddress> QueryAddress(DeviceHandle device) = 0;
     virtual std::optional<Capabilities> QueryCapabilities(DeviceHandle device) = 0;
+    virtual Bus QueryBus(DeviceHandle /*device*/) { return Bus::unknown; }
     virtual PassThroughReply PassThrough(DeviceHandle device, PassThroughRequest& request) = 0;
     virtual void Close(DeviceHandle device) = 0;
     // Tells the user, on the error channel, why a CD device is out of reach or limited.

@@ -130,6 +130,7 @@ void NativeScsi::ScanDevices() {
             os_.ReportReadOnly(device.path.data());
         }
         device.handle = opened.handle;
+        device.bus = os_.QueryBus(device.handle);
         const auto address = os_.QueryAddress(device.handle);
         if (address.has_value() && FitsAddress(*address)) {
             device.adapter = address->adapter;
@@ -189,6 +190,12 @@ std::uint32_t NativeScsi::SupportInfo() const {
         adapters = std::max(adapters, device.adapter + 1);
     }
     return aspi::SupportWord(aspi::statusCompleted, runtime::Narrow<std::uint8_t>(adapters));
+}
+
+native::Bus NativeScsi::DeviceBus(std::int32_t adapter, std::int32_t target,
+                                  std::int32_t lun) const {
+    const std::int32_t found = FindDevice(adapter, target, lun);
+    return found < 0 ? native::Bus::unknown : devices_[static_cast<std::size_t>(found)].bus;
 }
 
 std::int32_t NativeScsi::FindDevice(std::int32_t adapter, std::int32_t target,

@@ -27,6 +27,7 @@ struct NativeDevice {
     std::int32_t adapter = -1;
     std::int32_t target = -1;
     std::int32_t lun = -1;
+    native::Bus bus = native::Bus::unknown;
 };
 
 // The status a request block receives for the target's status byte.
@@ -62,6 +63,9 @@ public:
     }
 
     [[nodiscard]] std::uint32_t SupportInfo() const;
+    // The bus of the device at that address; unknown when none is there.
+    [[nodiscard]] native::Bus DeviceBus(std::int32_t adapter, std::int32_t target,
+                                        std::int32_t lun) const;
     std::uint32_t Send(void* requestBlock);
     // The data bytes that did not move in the last request completed for `block`; nothing when
     // its last request was not this layer's. Valid once the block's status is final.

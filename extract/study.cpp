@@ -9,6 +9,7 @@
 #include "audio/c2_read.h"
 #include "audio/commands.h"
 #include "drive/aspi_proc.h"
+#include "drive/drive_layer.h"
 #include "drive/inquiry.h"
 #include "extract/extract_disc.h"
 #include "extract/file_names.h"
@@ -16,6 +17,7 @@
 #include "runtime/console.h"
 #include "runtime/error.h"
 #include "runtime/file_channel.h"
+#include "runtime/sha256.h"
 
 namespace extract {
 namespace {
@@ -24,6 +26,16 @@ namespace {
 constexpr std::array<std::string_view, 4> formNames{"readcd14", "d8", "density", "readcd12"};
 constexpr std::array<std::int32_t, 4> studyOrder{audio::c2ReadCdWithBlockError, audio::c2VendorD8,
                                                  audio::c2DensitySwitch, audio::c2ReadCd};
+
+// Lets a pool tell physical units apart without publishing anyone's serial number.
+std::optional<std::string> UnitHash(const std::optional<std::string>& serial) {
+    if (!serial) {
+        return std::nullopt;
+    }
+    const std::string salted = "marrowby-unit:" + *serial;
+    return runtime::Sha256Hex(
+        std::span(reinterpret_cast<const std::uint8_t*>(salted.data()), salted.size()));
+}
 
 void WriteLine(std::string_view text) {
     runtime::WriteString(text);
@@ -76,6 +88,11 @@ bool Study::Identify() {
     record_.vendor = inquiry.Vendor();
     record_.product = inquiry.Product();
     record_.revision = inquiry.Revision();
+    if (const auto vendorSpecific = inquiry.VendorSpecific()) {
+        record_.vendorSpecific = std::string(*vendorSpecific);
+    }
+    record_.unit = UnitHash(drive::InquireUnitSerial(drive_));
+    record_.transport = drive::native::BusName(drive::DriveBus(drive_));
     studyFile_ = MakeOutputNames(productName_, ".study").wav.data();
     studyFile_.replace(studyFile_.size() - 4, 4, ".json");
     runtime::WriteString("Forms found:");

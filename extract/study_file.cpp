@@ -37,13 +37,17 @@ std::string StudyJson(const StudyRecord& record) {
     for (const StudyPass& pass : record.passes) {
         passes.push_back(PassJson(pass));
     }
-    const Json study{
-        {"format", "Quellor study"},
-        {"formatVersion", 1},
-        {"drive",
-         {{"vendor", record.vendor}, {"product", record.product}, {"revision", record.revision}}},
-        {"formsFound", record.formsFound},
-        {"passes", passes}};
+    const Json study{{"format", "Quellor study"},
+                     {"formatVersion", 1},
+                     {"drive",
+                      {{"vendor", record.vendor},
+                       {"product", record.product},
+                       {"revision", record.revision},
+                       {"vendorSpecific", OrNull(record.vendorSpecific)},
+                       {"unit", OrNull(record.unit)},
+                       {"transport", record.transport}}},
+                     {"formsFound", record.formsFound},
+                     {"passes", passes}};
     // A drive's identification may hold bytes that are not UTF-8: they become U+FFFD.
     return study.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
 }

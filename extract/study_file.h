@@ -27,6 +27,9 @@ struct StudyRecord {
     std::string vendor;  // INQUIRY bytes 8-15, 16-31, 32-35, trailing blanks removed
     std::string product;
     std::string revision;
+    std::optional<std::string> vendorSpecific;  // INQUIRY bytes 36-55 when printable ASCII
+    std::optional<std::string> unit;    // SHA-256 hex of "marrowby-unit:" and the unit serial
+    std::string transport = "unknown";  // usb, ata, scsi or unknown
     std::vector<std::string> formsFound;
     std::vector<StudyPass> passes;  // in reading order
 };

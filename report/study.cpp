@@ -11,6 +11,7 @@
 
 #include "report/comparison/cd_format.h"
 #include "report/input/json_file.h"
+#include "report/input/pass_fields.h"
 #include "report/judge.h"
 #include "report/output/json_verdict.h"
 #include "report/output/output_file.h"
@@ -21,29 +22,8 @@
 namespace report {
 namespace {
 
-constexpr std::array<std::string_view, 4> kForms{"readcd14", "d8", "density", "readcd12"};
-constexpr std::size_t kMaxName = 255;  // a file name, as file systems allow
-
-std::string Form(const JsonField& field) {
-    std::string form = field.String(16);
-    if (std::find(kForms.begin(), kForms.end(), form) == kForms.end()) {
-        field.Refuse("is not a form Quellor reads (readcd14, d8, density, readcd12)");
-    }
-    return form;
-}
-
-// "max" or "Nx", N from 1 to 371: the speeds Quellor asks for.
-std::string Speed(const JsonField& field) {
-    std::string speed = field.String(8);
-    const bool times =
-        speed.size() >= 2 && speed.size() <= 4 && speed.back() == 'x' && speed.front() != '0' &&
-        std::all_of(speed.begin(), speed.end() - 1, [](char c) { return c >= '0' && c <= '9'; });
-    if (speed != "max" && !(times && std::stoi(speed.substr(0, speed.size() - 1)) <= 371)) {
-        field.Refuse("is not a speed Quellor asks for (\"max\", or \"1x\" to \"371x\")");
-    }
-    return speed;
-}
-
+constexpr std::size_t kMaxName = 255;          // a file name, as file systems allow
+constexpr std::int64_t kMostStudyTimes = 371;  // the fastest speed Quellor asks for
 // Quellor writes a pass's files beside the study file under plain names; a folder, an absolute
 // path or ".." would let the study file choose where c2report writes.
 std::string PlainName(const JsonField& field) {
@@ -58,9 +38,9 @@ std::string PlainName(const JsonField& field) {
 
 StudyPass PassFromJson(const JsonField& p) {
     StudyPass pass;
-    pass.form = Form(p.Member("form"));
+    pass.form = PassForm(p.Member("form"));
     if (const auto speed = p.Optional("speedRequested")) {
-        pass.speedRequested = Speed(*speed);
+        pass.speedRequested = PassSpeed(*speed, kMostStudyTimes);
     }
     pass.speedSet = p.Member("speedSet").Boolean();
     if (const auto reported = p.Optional("speedReportedKBps")) {
@@ -107,8 +87,8 @@ StudyFile StudyFromJson(const JsonField& json) {
     study.vendor = drive.Member("vendor").String(64);
     study.product = drive.Member("product").String(64);
     study.revision = drive.Member("revision").String(64);
-    for (const JsonField& form : json.Member("formsFound").Elements(kForms.size())) {
-        study.formsFound.push_back(Form(form));
+    for (const JsonField& form : json.Member("formsFound").Elements(kPassForms.size())) {
+        study.formsFound.push_back(PassForm(form));
     }
     const JsonField passes = json.Member("passes");
     const std::vector<JsonField> fields = passes.Elements(std::numeric_limits<std::size_t>::max());

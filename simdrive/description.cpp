@@ -322,6 +322,9 @@ const std::map<std::string, Setter>& Setters() {
         {"vendor", [](Section& s, const std::string& v) { s.settings.vendor = ToText(v, 8); }},
         {"product", [](Section& s, const std::string& v) { s.settings.product = ToText(v, 16); }},
         {"revision", [](Section& s, const std::string& v) { s.settings.revision = ToText(v, 4); }},
+        {"vendor_specific",
+         [](Section& s, const std::string& v) { s.settings.vendorSpecific = ToText(v, 20); }},
+        {"serial", [](Section& s, const std::string& v) { s.settings.serial = ToText(v, 64); }},
         {"read_cd",
          [](Section& s, const std::string& v) {
              s.settings.readCdForms = ToForms(v, {0x10, 0x12, 0x14});

@@ -78,6 +78,8 @@ struct DriveSettings {
     std::string vendor = "SIMDRIVE";  // padded with blanks to 8, 16 and 4 bytes
     std::string product = "CD-ROM";
     std::string revision = "1.00";
+    std::optional<std::string> vendorSpecific;  // INQUIRY bytes 36-55; none: a 36-byte reply
+    std::optional<std::string> serial;  // the Unit Serial Number page (0x80); none: no pages
     std::vector<uint8_t> readCdForms{0x10, 0x12, 0x14};  // READ CD byte 9; empty: no READ CD
     std::vector<uint8_t> vendorD8Forms;                  // 0xD8 byte 10; empty: no 0xD8
     bool densityAudio = true;  // MODE SELECT to block length 2,352 (READ(10) of audio)
@@ -162,6 +164,7 @@ private:
     Outcome Dispatch(std::span<const uint8_t> cdb, Direction direction, std::span<uint8_t> data);
     [[nodiscard]] std::optional<uint32_t> ShortTransferOf(std::span<const uint8_t> cdb) const;
     Outcome Inquiry(std::span<const uint8_t> cdb, std::span<uint8_t> data);
+    Outcome VitalProductData(std::span<const uint8_t> cdb, std::span<uint8_t> data);
     Outcome ReadToc(std::span<const uint8_t> cdb, std::span<uint8_t> data);
     Outcome ReadCapacity(std::span<uint8_t> data);
     Outcome ModeSense(std::span<const uint8_t> cdb, std::span<uint8_t> data, bool tenByte);

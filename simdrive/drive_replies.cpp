@@ -74,20 +74,47 @@ Drive::Outcome Drive::SendReply(size_t length, size_t allocation, std::span<uint
 }
 
 Drive::Outcome Drive::Inquiry(std::span<const uint8_t> cdb, std::span<uint8_t> data) {
-    if ((cdb[1] & 0x01) != 0 || cdb[2] != 0) {
-        return Outcome{0, true, sense::invalidFieldInCdb};  // no vital product data pages
+    if ((cdb[1] & 0x01) != 0) {
+        return VitalProductData(cdb, data);
     }
-    constexpr size_t kLength = 36;
-    std::fill_n(reply_.begin(), kLength, 0);
+    if (cdb[2] != 0) {
+        return Outcome{0, true, sense::invalidFieldInCdb};
+    }
+    const size_t length = settings_.vendorSpecific ? 56 : 36;
+    std::fill_n(reply_.begin(), length, 0);
     reply_[0] = settings_.peripheralType & 0x1F;
     reply_[1] = settings_.removable ? 0x80 : 0x00;
     reply_[2] = 0x00;
     reply_[3] = 0x02;  // response data format
-    reply_[4] = kLength - 5;
+    reply_[4] = static_cast<uint8_t>(length - 5);
     PutText(reply_, 8, 8, settings_.vendor);
     PutText(reply_, 16, 16, settings_.product);
     PutText(reply_, 32, 4, settings_.revision);
-    return SendReply(kLength, GetBe16(cdb, 3), data);
+    if (settings_.vendorSpecific) {
+        PutText(reply_, 36, 20, *settings_.vendorSpecific);
+    }
+    return SendReply(length, GetBe16(cdb, 3), data);
+}
+
+// Pages 0x00 (the list) and 0x80 (the unit serial number), only for a drive with a serial.
+Drive::Outcome Drive::VitalProductData(std::span<const uint8_t> cdb, std::span<uint8_t> data) {
+    constexpr uint8_t supportedPages = 0x00;
+    constexpr uint8_t unitSerial = 0x80;
+    if (!settings_.serial || (cdb[2] != supportedPages && cdb[2] != unitSerial)) {
+        return Outcome{0, true, sense::invalidFieldInCdb};
+    }
+    const std::string& serial = *settings_.serial;
+    const size_t length = cdb[2] == unitSerial ? 4 + serial.size() : 6;
+    std::fill_n(reply_.begin(), length, 0);
+    reply_[0] = settings_.peripheralType & 0x1F;
+    reply_[1] = cdb[2];
+    reply_[3] = static_cast<uint8_t>(length - 4);
+    if (cdb[2] == unitSerial) {
+        PutText(reply_, 4, serial.size(), serial);
+    } else {
+        reply_[5] = unitSerial;
+    }
+    return SendReply(length, GetBe16(cdb, 3), data);
 }
 
 Drive::Outcome Drive::ReadToc(std::span<const uint8_t> cdb, std::span<uint8_t> data) {

@@ -64,16 +64,13 @@ public:
     }
 
     std::optional<ScsiAddress> QueryAddress(DeviceHandle device) override {
-        const auto opened = openedFrom_.find(device);
-        if (opened == openedFrom_.end()) {
-            return std::nullopt;
-        }
-        for (const SysfsCdDevice& listed : listed_) {
-            if (listed.node == opened->second) {
-                return listed.address;
-            }
-        }
-        return std::nullopt;
+        const SysfsCdDevice* listed = ListedAs(device);
+        return listed != nullptr ? listed->address : std::nullopt;
+    }
+
+    Bus QueryBus(DeviceHandle device) override {
+        const SysfsCdDevice* listed = ListedAs(device);
+        return listed != nullptr ? listed->bus : Bus::unknown;
     }
 
     // The generic driver reports the limit in bytes, the block driver in 512-byte sectors.
@@ -148,6 +145,20 @@ public:
     }
 
 private:
+    // The sysfs entry an open handle's node came from.
+    const SysfsCdDevice* ListedAs(DeviceHandle device) const {
+        const auto opened = openedFrom_.find(device);
+        if (opened == openedFrom_.end()) {
+            return nullptr;
+        }
+        for (const SysfsCdDevice& listed : listed_) {
+            if (listed.node == opened->second) {
+                return &listed;
+            }
+        }
+        return nullptr;
+    }
+
     std::vector<SysfsCdDevice> listed_;
     std::map<DeviceHandle, std::string> openedFrom_;  // the node each open handle came from
 

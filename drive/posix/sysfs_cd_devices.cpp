@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <fstream>
+#include <string_view>
 
 namespace drive::native {
 namespace {
@@ -46,7 +47,34 @@ std::string PreferredNode(const fs::path& entry) {
     return node.empty() ? NodeIn(entry / "block") : node;
 }
 
+// "usb2" for prefix "usb": the prefix, then digits only.
+bool NumberedFolder(const std::string& name, std::string_view prefix) {
+    return name.size() > prefix.size() && name.starts_with(prefix) &&
+           std::all_of(name.begin() + static_cast<std::ptrdiff_t>(prefix.size()), name.end(),
+                       [](char c) { return c >= '0' && c <= '9'; });
+}
+
+Bus ResolvedBus(const fs::path& entry) {
+    std::error_code error;
+    const fs::path resolved = fs::canonical(entry, error);
+    return error ? Bus::unknown : BusOfDevicePath(resolved);
+}
+
 }  // namespace
+
+Bus BusOfDevicePath(const fs::path& resolvedEntry) {
+    bool ata = false;
+    bool host = false;
+    for (const fs::path& part : resolvedEntry) {
+        const std::string name = part.string();
+        if (NumberedFolder(name, "usb")) {
+            return Bus::usb;  // a USB bridge to an ATA drive is still USB
+        }
+        ata = ata || NumberedFolder(name, "ata");
+        host = host || NumberedFolder(name, "host");
+    }
+    return ata ? Bus::ata : host ? Bus::scsi : Bus::unknown;
+}
 
 void AssignAddresses(std::span<SysfsCdDevice> devices) {
     std::int32_t adapter = -1;
@@ -79,6 +107,7 @@ std::vector<SysfsCdDevice> ListSysfsCdDevices(const fs::path& devicesFolder) {
             continue;
         }
         device.node = PreferredNode(entry.path());
+        device.bus = ResolvedBus(entry.path());
         if (!device.node.empty()) {
             found.push_back(std::move(device));
         }

@@ -20,7 +20,12 @@ struct SysfsCdDevice {
     std::string node;  // "/dev/sgN", or "/dev/srN" without the generic driver
     HostChannelTargetLun hctl{};
     std::optional<ScsiAddress> address;  // none: the layer numbers it like an unknown one
+    Bus bus = Bus::unknown;
 };
+
+// The bus of a SCSI device from the folders its sysfs entry really lives in: a USB host's
+// ("usbN") before all, an ATA port's ("ataN"), else a SCSI host's ("hostN").
+[[nodiscard]] Bus BusOfDevicePath(const std::filesystem::path& resolvedEntry);
 
 // Addresses that a request block can carry and that no two devices share: each (host,
 // channel) pair becomes an adapter, numbered from 0 in the order the pairs come; target and

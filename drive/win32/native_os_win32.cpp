@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <ntddscsi.h>
+#include <winioctl.h>
 
 #include <algorithm>
 #include <array>
@@ -195,6 +196,34 @@ public:
         capabilities.maximumTransferLength = Load32(reply, capabilitiesMaximumTransferLength);
         capabilities.alignmentMask = Load32(reply, capabilitiesAlignmentMask);
         return capabilities;
+    }
+
+    // The storage adapter's bus type; a failed query (older systems, some emulations) is unknown.
+    Bus QueryBus(DeviceHandle device) override {
+        STORAGE_PROPERTY_QUERY query{};
+        query.PropertyId = StorageAdapterProperty;
+        query.QueryType = PropertyStandardQuery;
+        STORAGE_ADAPTER_DESCRIPTOR adapter{};
+        if (!Control(Handle(device), queryEvent_, IOCTL_STORAGE_QUERY_PROPERTY, &query,
+                     sizeof query, &adapter, sizeof adapter) ||
+            adapter.Size < offsetof(STORAGE_ADAPTER_DESCRIPTOR, BusType) + 1) {
+            return Bus::unknown;
+        }
+        switch (adapter.BusType) {
+            case BusTypeUsb:
+                return Bus::usb;
+            case BusTypeAta:
+            case BusTypeAtapi:
+            case BusTypeSata:
+                return Bus::ata;
+            case BusTypeScsi:
+            case BusTypeSas:
+            case BusTypeFibre:
+            case BusTypeiScsi:
+                return Bus::scsi;
+            default:
+                return Bus::unknown;
+        }
     }
 
     PassThroughReply PassThrough(DeviceHandle device, PassThroughRequest& request) override {

@@ -143,7 +143,7 @@ void Add(Tally& tally, std::uint64_t wrong, std::uint64_t flagged, std::uint64_t
 class StreamBits {
 public:
     // The stretch read from the file: bytes [firstByte, firstByte + count).
-    [[nodiscard]] bool Load(RegionReader& c2, std::int64_t firstByte, std::int64_t count) {
+    [[nodiscard]] bool Load(BlockSource& c2, std::int64_t firstByte, std::int64_t count) {
         std::vector<std::uint8_t> bytes(static_cast<std::size_t>(count));
         if (!c2.Read(firstByte, bytes)) {
             return false;

@@ -69,9 +69,9 @@ struct PassResult {
 };
 
 struct ComparisonFiles {
-    RegionReader* reference = nullptr;
-    RegionReader* drive = nullptr;
-    RegionReader* c2 = nullptr;
+    BlockSource* reference = nullptr;
+    BlockSource* drive = nullptr;
+    BlockSource* c2 = nullptr;
     std::int32_t offsetFrames = 0;
     bool channelsSwapped = false;
     std::int64_t sectors = 0;  // the extraction's

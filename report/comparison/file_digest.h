@@ -9,7 +9,7 @@
 #include <span>
 #include <string>
 
-#include "report/comparison/sha256.h"
+#include "runtime/sha256.h"
 #include "report/input/input_file.h"
 
 namespace report {
@@ -28,7 +28,7 @@ private:
 
     std::string openError_;
     std::unique_ptr<std::FILE, FileCloser> file_;
-    Sha256 sha_;
+    runtime::Sha256 sha_;
     std::uint64_t hashed_ = 0;  // every byte before this offset is in the hash
     bool ok_;
 };

@@ -7,13 +7,13 @@
 #include <unordered_map>
 
 #include "report/comparison/cd_format.h"
-#include "report/comparison/sha256.h"
 #include "report/input/input_file.h"
 #include "report/judge.h"
 #include "report/output/html_page.h"
 #include "report/output/json_verdict.h"
 #include "report/output/output_file.h"
 #include "report/output/text.h"
+#include "runtime/sha256.h"
 
 namespace report {
 namespace {
@@ -232,9 +232,10 @@ std::optional<RankedDrive> ReadRankedVerdict(const std::string& path,
     if (!text) {
         return std::nullopt;
     }
-    Sha256 sha;
-    sha.Update(std::span(reinterpret_cast<const std::uint8_t*>(text->data()), text->size()));
-    const auto [first, fresh] = seen.emplace(sha.FinalHex(), path);
+    const auto [first, fresh] =
+        seen.emplace(runtime::Sha256Hex(std::span(
+                         reinterpret_cast<const std::uint8_t*>(text->data()), text->size())),
+                     path);
     if (!fresh) {
         error = Quoted(path) + " repeats " + Quoted(first->second) +
                 " (the same verdict): each drive is ranked once.";

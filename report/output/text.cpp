@@ -96,14 +96,4 @@ std::string XmlEscape(const std::string& text) {
     return out;
 }
 
-std::string LowerHex(std::span<const std::uint8_t> bytes) {
-    static constexpr char kDigits[] = "0123456789abcdef";
-    std::string text;
-    for (const std::uint8_t b : bytes) {
-        text.push_back(kDigits[b >> 4]);
-        text.push_back(kDigits[b & 15]);
-    }
-    return text;
-}
-
 }  // namespace report

@@ -26,7 +26,5 @@ namespace report {
 [[nodiscard]] std::string ConsoleText(std::string_view text, bool keepLines = false);
 // A file name for a message: in double quotes, made safe for a terminal.
 [[nodiscard]] std::string Quoted(std::string_view path);
-// {0x05, 0x8e} -> "058e".
-[[nodiscard]] std::string LowerHex(std::span<const std::uint8_t> bytes);
 
 }  // namespace report

@@ -119,9 +119,10 @@ std::string OneOf(const JsonField& field, std::initializer_list<const char*> wor
 
 std::string Sha256Hex(const JsonField& field) {
     std::string text = field.String(kHashDigits);
-    const bool hex = text.size() == kHashDigits && std::all_of(text.begin(), text.end(), [](char c) {
-                         return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
-                     });
+    const bool hex =
+        text.size() == kHashDigits && std::all_of(text.begin(), text.end(), [](char c) {
+            return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
+        });
     if (!hex) {
         field.Refuse("is not a SHA-256 (64 lower-case hex digits)");
     }
@@ -151,9 +152,9 @@ std::string Month(const JsonField& field) {
 // The counts of one alignment, and the arithmetic that ties them.
 SubmissionCounts CountsFromJson(const JsonField& field, std::uint64_t bytesCompared) {
     SubmissionCounts c;
-    c.shiftPointerBits = static_cast<std::int32_t>(field.Member("shiftPointerBits")
-                                                       .Integer(-kMaxShiftBits, kMaxShiftBits,
-                                                                "a shift the comparison tries"));
+    c.shiftPointerBits = static_cast<std::int32_t>(
+        field.Member("shiftPointerBits")
+            .Integer(-kMaxShiftBits, kMaxShiftBits, "a shift the comparison tries"));
     c.wrong = Count(field, "wrong");
     c.flagged = Count(field, "flagged");
     c.detected = Count(field, "detected");
@@ -204,10 +205,9 @@ SubmissionFigures FiguresFromJson(const JsonField& p) {
         static_cast<std::uint64_t>(f.sectorsCompared - f.zeroFilledSectors) * kSectorBytes) {
         p.Member("bytesCompared").Refuse("is not 2,352 bytes per compared sector not zero-filled");
     }
-    f.offsetSamples = static_cast<std::int32_t>(p.Member("offsetSamples")
-                                                    .Integer(-kDefaultSearchFrames,
-                                                             kDefaultSearchFrames,
-                                                             "a read offset c2report finds"));
+    f.offsetSamples = static_cast<std::int32_t>(
+        p.Member("offsetSamples")
+            .Integer(-kDefaultSearchFrames, kDefaultSearchFrames, "a read offset c2report finds"));
     f.best = CountsFromJson(p.Member("best"), f.bytesCompared);
     f.asDelivered = CountsFromJson(p.Member("asDelivered"), f.bytesCompared);
     if (f.asDelivered.shiftPointerBits != 0) {
@@ -291,7 +291,10 @@ Submission SubmissionFromJson(const JsonField& json) {
     return s;
 }
 
-constexpr JsonFormat kSubmission{kSubmissionFormat, kSubmissionFormatVersion, "a"};
+constexpr JsonFormat kSubmission{kSubmissionFormat, kSubmissionFormatVersion,
+                                 " is not a Marrowby submission.",
+                                 " is a Marrowby submission of another format version (",
+                                 " is not a usable Marrowby submission: "};
 
 void AddDifference(std::string& text, const std::string& name, std::int64_t submitted,
                    std::int64_t rejudged) {
@@ -356,7 +359,7 @@ std::optional<Submission> ParseSubmission(const std::string& path, std::string_v
     if (!json) {
         return std::nullopt;
     }
-    return DecodeJson(*json, path, "submission", SubmissionFromJson, error);
+    return DecodeJson(*json, path, kSubmission, SubmissionFromJson, error);
 }
 
 std::optional<Submission> ReadSubmission(const std::string& path, std::string& error) {
@@ -377,8 +380,8 @@ std::string Differences(const SubmissionFigures& a, const SubmissionFigures& b) 
     const auto i = [](std::uint64_t v) { return static_cast<std::int64_t>(v); };
     AddDifference(text, "granularity.otherByteOfWrongSample", i(g.otherByteOfWrongSample),
                   i(h.otherByteOfWrongSample));
-    AddDifference(text, "granularity.elsewhereInSectorWithErrors",
-                  i(g.elsewhereInSectorWithErrors), i(h.elsewhereInSectorWithErrors));
+    AddDifference(text, "granularity.elsewhereInSectorWithErrors", i(g.elsewhereInSectorWithErrors),
+                  i(h.elsewhereInSectorWithErrors));
     AddDifference(text, "granularity.inSectorWithoutErrors", i(g.inSectorWithoutErrors),
                   i(h.inSectorWithoutErrors));
     AddDifference(text, "granularity.wholeSectorsFlagged", i(g.wholeSectorsFlagged),

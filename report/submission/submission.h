@@ -101,8 +101,7 @@ struct Submission {
                                                         std::string_view text, std::string& error);
 
 // Reads the submission at `path` (a regular file of at most kMaxSubmissionBytes).
-[[nodiscard]] std::optional<Submission> ReadSubmission(const std::string& path,
-                                                       std::string& error);
+[[nodiscard]] std::optional<Submission> ReadSubmission(const std::string& path, std::string& error);
 
 // The figures that differ, as "best.detected 812, re-judged 811; ..."; empty when all are equal.
 [[nodiscard]] std::string Differences(const SubmissionFigures& submitted,

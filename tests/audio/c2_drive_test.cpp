@@ -279,7 +279,7 @@ TEST(C2Detection, ADensityOnlyDriveReceivesTwoSwitchesBeforeTheProbe) {
     const Bytes switchList{0, 0, 0, 8, 0x82, 0, 0, 0, 0, 0, 0x0A, 0x56};
     const std::vector<SentCommand> log = machine.TakeLog();
     ASSERT_EQ(log.size(), 6u);
-    EXPECT_EQ(log[0].cdb, (Bytes{0x12, 0, 0, 0, 0x24, 0}));
+    EXPECT_EQ(log[0].cdb, (Bytes{0x12, 0, 0, 0, 0x38, 0}));
     EXPECT_EQ(log[1].cdb, (Bytes{0x1A, 0x08, 0x2A, 0, 0x22, 0}));
     EXPECT_EQ(log[2].cdb, (Bytes{0xD8, 0, 0, 0, 0, 7, 0, 0, 0, 1, 0x04, 0}));
     for (const std::size_t i : {3U, 4U}) {

@@ -2,7 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "drive/inquiry.h"
 #include "tests/drive/drive_fixture.h"
@@ -61,6 +63,64 @@ TEST(InquiryFields, AShortReplyCountsItsMissingBytesAsZero) {
     const auto result = drive::DecodeInquiry(reply);
     EXPECT_EQ(result.ProductName(), "ABCD");
     EXPECT_EQ(result.Revision(), "");
+}
+
+// Bytes 36-55 stand as they are, blanks and all, only when every one is printable.
+TEST(InquiryFields, VendorSpecificBytesArePrintableAsciiOrNothing) {
+    std::array<std::uint8_t, 56> reply{};
+    const std::string stamp = "2005/03/14 BUILD 7  ";
+    std::copy(stamp.begin(), stamp.end(), reply.begin() + 36);
+    EXPECT_EQ(drive::DecodeInquiry(reply).VendorSpecific(), stamp);
+    for (const std::uint8_t odd : {0x00, 0x1F, 0x7F, 0xE9}) {
+        reply[55] = odd;
+        EXPECT_EQ(drive::DecodeInquiry(reply).VendorSpecific(), std::nullopt) << int{odd};
+    }
+    EXPECT_EQ(drive::DecodeInquiry(std::span(reply).first(36)).VendorSpecific(), std::nullopt);
+}
+
+struct SerialCase {
+    std::vector<std::uint8_t> reply;
+    std::optional<std::string> serial;
+};
+
+class UnitSerials : public testing::TestWithParam<SerialCase> {};
+
+TEST_P(UnitSerials, DecodeOnlyThePageOfPrintableText) {
+    EXPECT_EQ(drive::DecodeUnitSerial(GetParam().reply), GetParam().serial);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Replies, UnitSerials,
+    testing::Values(SerialCase{{0x05, 0x80, 0, 6, ' ', 'A', '1', ' ', 'B', ' '}, "A1 B"},
+                    SerialCase{{0x05, 0x80, 0, 5, 'X', '9', 0, 0, 0}, "X9"},  // NUL padding
+                    SerialCase{{0x05, 0x80, 0, 9, 'S', 'N'}, "SN"},  // length past the reply
+                    SerialCase{{0x05, 0x80, 0, 3, ' ', ' ', ' '}, std::nullopt},  // blank
+                    SerialCase{{0x05, 0x80, 0, 0}, std::nullopt},                 // empty
+                    SerialCase{{0x05, 0x80, 0, 2, 'A', 0x07}, std::nullopt},      // not printable
+                    SerialCase{{0x05, 0x00, 0, 2, 'A', 'B'}, std::nullopt},       // another page
+                    SerialCase{{0x05, 0x80, 0x05, 31, 'S', 'I', 'M'},
+                               std::nullopt},  // standard data
+                    SerialCase{{0x05, 0x80, 0}, std::nullopt}));
+
+// Through the native path to the simulated drive: the page when it has a serial, else none;
+// the bus as the OS tells it, for the device at the record's address only.
+TEST_F(NativeLayerTest, SerialPageAndBusOfEachDrive) {
+    simdrive::DriveSettings settings;
+    settings.serial = "  UNIT 7 ";
+    drives_.push_back(std::make_unique<simdrive::Drive>(settings));
+    SimulatedDevice device;
+    device.path = "/dev/sim0";
+    device.drive = drives_.back().get();
+    device.address = At(0, 0);
+    device.bus = drive::native::Bus::usb;
+    os_.devices.push_back(device);
+    AddDevice(At(0, 1), "NONE").bus = drive::native::Bus::ata;
+    ASSERT_EQ(Start(), drive::TransportKind::native);
+    EXPECT_EQ(drive::InquireUnitSerial({0, 0, 0}), "UNIT 7");
+    EXPECT_EQ(drive::InquireUnitSerial({0, 1, 0}), std::nullopt);
+    EXPECT_EQ(drive::DriveBus({0, 0, 0}), drive::native::Bus::usb);
+    EXPECT_EQ(drive::DriveBus({0, 1, 0}), drive::native::Bus::ata);
+    EXPECT_EQ(drive::DriveBus({0, 2, 0}), drive::native::Bus::unknown);
 }
 
 TEST_F(NativeLayerTest, ADriveThatDoesNotAnswerGivesNothingOfAnEarlierReply) {

@@ -49,6 +49,10 @@ std::optional<Capabilities> SimulatedDevices::QueryCapabilities(DeviceHandle dev
     return At(device).capabilities;
 }
 
+drive::native::Bus SimulatedDevices::QueryBus(DeviceHandle device) {
+    return At(device).bus;
+}
+
 PassThroughReply SimulatedDevices::PassThrough(DeviceHandle device, PassThroughRequest& request) {
     ++passThroughs;
     SimulatedDevice& simulated = At(device);

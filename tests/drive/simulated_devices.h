@@ -21,6 +21,7 @@ struct SimulatedDevice {
     std::optional<drive::native::Capabilities> capabilities = drive::native::Capabilities{};
     std::optional<std::uint8_t> forcedStatus;  // the target answers every command with this
     bool passThroughFails = false;             // the OS rejects every command
+    drive::native::Bus bus = drive::native::Bus::unknown;
 };
 
 class SimulatedDevices final : public drive::native::DeviceOs {
@@ -37,6 +38,7 @@ public:
         drive::native::DeviceHandle device) override;
     std::optional<drive::native::Capabilities> QueryCapabilities(
         drive::native::DeviceHandle device) override;
+    drive::native::Bus QueryBus(drive::native::DeviceHandle device) override;
     drive::native::PassThroughReply PassThrough(
         drive::native::DeviceHandle device, drive::native::PassThroughRequest& request) override;
     void Close(drive::native::DeviceHandle device) override;

@@ -68,4 +68,26 @@ TEST_F(SysfsDevices, ATargetOrLunBeyondAByteGetsNoAddress) {
               (std::vector<std::string>{"/dev/sg1 none", "/dev/sg2 0:255:255", "/dev/sg0 none"}));
 }
 
+// The bus is read from where the kernel really keeps the device, which its entry links to.
+TEST_F(SysfsDevices, EachDeviceCarriesTheBusOfTheFolderItLivesIn) {
+    const std::vector<std::pair<std::string, std::string>> homes{
+        {"1:0:0:0", "devices/pci0000:00/0000:00:14.0/usb2/2-1/2-1:1.0/host1/target1:0:0"},
+        {"0:0:0:0", "devices/pci0000:00/0000:00:1f.2/ata1/host0/target0:0:0"},
+        {"2:0:1:0", "devices/tcm_loop_0/tcm_loop_adapter_0/host2/target2:0:1"},
+        {"3:0:0:0", "devices/platform/odd3"}};
+    fs::create_directories(dir_ / "bus");
+    for (const auto& [hctl, home] : homes) {
+        const fs::path real = dir_ / home / hctl;
+        fs::create_directories(real / "scsi_generic" / ("sg" + hctl.substr(0, 1)));
+        std::ofstream(real / "type") << "5\n";
+        fs::create_directory_symlink(real, dir_ / "bus" / hctl);
+    }
+    std::vector<std::string> buses;
+    for (const auto& device : drive::native::ListSysfsCdDevices(dir_ / "bus")) {
+        buses.push_back(device.node + " " + drive::native::BusName(device.bus));
+    }
+    EXPECT_EQ(buses, (std::vector<std::string>{"/dev/sg0 ata", "/dev/sg1 usb", "/dev/sg2 scsi",
+                                               "/dev/sg3 unknown"}));
+}
+
 }  // namespace

@@ -32,6 +32,7 @@ constexpr std::size_t c2Bytes = 294;
 
 const std::string threeForms =
     "[drive]\nvendor = \"SIM\"\nproduct = \"STUDY DRIVE\"\nrevision = \"1.2A\"\n"
+    "vendor_specific = \"2005/03/14 BUILD 7\"\nserial = \"  SN 0042  \"\n"
     "read_cd = 0x10 0x14\nvendor_d8 = 0x00 0x04\ndensity_c2 = yes\n"
     "disc = pattern 120 11\ndamage_seed = 5\nscratch = 30 40 0.05 8\n"
     "read_speeds = 4x 8x 16x 24x 48x\n"
@@ -114,8 +115,17 @@ TEST_F(Study, ThreeFormsAtTwoSpeedsGiveSixPassesEqualToTheModel) {
     const Json study = StudyFile("SIMSTUDYDRIVE.study.json");
     EXPECT_EQ(study["format"], "Quellor study");
     EXPECT_EQ(study["formatVersion"], 1);
+    // The unit is the hash of the serial without its blanks, never the serial itself; the
+    // stand-in manager's addresses are not the OS's, so the bus stays unknown.
     EXPECT_EQ(study["drive"],
-              Json({{"vendor", "SIM"}, {"product", "STUDY DRIVE"}, {"revision", "1.2A"}}));
+              Json({{"vendor", "SIM"},
+                    {"product", "STUDY DRIVE"},
+                    {"revision", "1.2A"},
+                    {"vendorSpecific", "2005/03/14 BUILD 7  "},
+                    {"unit", "818292c8a6d4644bf8ff71baf4c40c5bafdfc20aaad34d34de43b818758783d9"},
+                    {"transport", "unknown"}}));
+    const auto bytes = ReadFileBytes(dir_ / "SIMSTUDYDRIVE.study.json");
+    EXPECT_EQ(std::string(bytes.begin(), bytes.end()).find("SN 0042"), std::string::npos);
     EXPECT_EQ(study["formsFound"], Json({"readcd14", "d8", "density"}));
     ASSERT_EQ(study["passes"].size(), 6u);
     const std::array<simdrive::C2Form, 3> models{
@@ -183,7 +193,11 @@ TEST_F(Study, AReadCdTwelveDriveAndZeroPointersAreStudiedToo) {
             "c2_form = readcd14 zero block_error errors\n",
             {"--study", "0"});
     ASSERT_EQ(run.exitCode, 0) << run.out;
-    EXPECT_EQ(StudyFile("SIMTWELVE.study.json")["formsFound"], Json({"readcd14", "readcd12"}));
+    const Json twelve = StudyFile("SIMTWELVE.study.json");
+    EXPECT_EQ(twelve["formsFound"], Json({"readcd14", "readcd12"}));
+    // Neither a serial page nor vendor bytes: both null, not empty texts.
+    EXPECT_EQ(twelve["drive"]["vendorSpecific"], nullptr);
+    EXPECT_EQ(twelve["drive"]["unit"], nullptr);
     EXPECT_EQ(ReadFileBytes(dir_ / "SIMTWELVE.readcd14.c2"),
               std::vector<unsigned char>(120 * c2Bytes, 0));
     ExpectPassFiles("SIMTWELVE.readcd14", simdrive::C2Form::readCd14, 9152, 120);

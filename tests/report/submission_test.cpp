@@ -115,7 +115,12 @@ TEST(Submission, RefusesWhatCannotBeTrueNamingTheField) {
         {[](Json& j) { j["passes"][0]["evidenceOmitted"] = false; }, "does not say it was omitted"},
         {[](Json& j) { j["passes"][0]["wavSha256"] = std::string(63, 'a'); }, "wavSha256"},
         {[](Json& j) { j["month"] = "2026-12-10T02:00"; }, "month"},
-        {[](Json& j) { j["passes"] = Json::array({j["passes"][0]}); for (int i = 0; i < 64; ++i) j["passes"].push_back(j["passes"][0]); }, "at most 64"},
+        {[](Json& j) {
+             j["passes"] = Json::array({j["passes"][0]});
+             for (int i = 0; i < 64; ++i)
+                 j["passes"].push_back(j["passes"][0]);
+         },
+         "at most 64"},
     };
     for (const auto& [change, expected] : cases) {
         EXPECT_NE(Refusal(change).find(expected), std::string::npos)
@@ -125,11 +130,11 @@ TEST(Submission, RefusesWhatCannotBeTrueNamingTheField) {
 
 TEST(Submission, RefusesNestingAndSizeBeforeReadingFields) {
     std::string error;
-    EXPECT_FALSE(report::ParseSubmission("deep.json", std::string(20, '[') + std::string(20, ']'),
-                                         error));
+    EXPECT_FALSE(
+        report::ParseSubmission("deep.json", std::string(20, '[') + std::string(20, ']'), error));
     EXPECT_NE(error.find("nested deeper than 16"), std::string::npos) << error;
-    EXPECT_FALSE(report::ParseSubmission(
-        "big.json", std::string(report::kMaxSubmissionBytes + 1, ' '), error));
+    EXPECT_FALSE(report::ParseSubmission("big.json",
+                                         std::string(report::kMaxSubmissionBytes + 1, ' '), error));
     EXPECT_NE(error.find("16 MB"), std::string::npos) << error;
 }
 

@@ -6,8 +6,8 @@
 
 #include "report/c2report.h"
 #include "report/comparison/alignment.h"
-#include "report/comparison/sha256.h"
 #include "report/output/summary.h"
+#include "runtime/sha256.h"
 #include "tests/report/simulated_extraction.h"
 #include "tests/support/temp_dir.h"
 
@@ -201,18 +201,18 @@ TEST_F(ReadBack, RunOutZerosPastTheEndAreExtraNotCompared) {
     ExpectCounts(verdict.literal, extraction.Truth(0));
     // The hash taken from the comparison's reads is the whole file's.
     const auto file = testing_support::ReadFileBytes(dir_ / "Reference.wav");
-    report::Sha256 whole;
+    runtime::Sha256 whole;
     whole.Update(std::span(reinterpret_cast<const std::uint8_t*>(file.data()), file.size()));
     EXPECT_EQ(verdict.referenceSha256, whole.FinalHex());
     EXPECT_FALSE(verdict.genuineReference);
 }
 
 TEST(Sha256, KnownDigests) {
-    report::Sha256 abc;
+    runtime::Sha256 abc;
     const std::string text = "abc";
     abc.Update(std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
     EXPECT_EQ(abc.FinalHex(), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
-    report::Sha256 empty;
+    runtime::Sha256 empty;
     EXPECT_EQ(empty.FinalHex(), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
 }
 

@@ -1,5 +1,6 @@
 // SHA-256 of a stream, from the platform's own well-kept implementation (OpenSSL's libcrypto on
-// Linux, CNG on Windows): one backend file each.
+// Linux, CNG on Windows): one backend file each. A library of its own, so that only the programs
+// that hash link the backend.
 #pragma once
 
 #include <array>
@@ -8,7 +9,7 @@
 #include <span>
 #include <string>
 
-namespace report {
+namespace runtime {
 
 class Sha256 {
 public:
@@ -26,4 +27,10 @@ private:
     std::unique_ptr<State> state_;
 };
 
-}  // namespace report
+// The digest of a whole byte string, as FinalHex gives it.
+[[nodiscard]] std::string Sha256Hex(std::span<const std::uint8_t> bytes);
+
+// {0x05, 0x8e} -> "058e".
+[[nodiscard]] std::string LowerHex(std::span<const std::uint8_t> bytes);
+
+}  // namespace runtime

@@ -4,10 +4,9 @@
 
 #include <vector>
 
-#include "report/comparison/sha256.h"
-#include "report/output/text.h"
+#include "runtime/sha256.h"
 
-namespace report {
+namespace runtime {
 
 struct Sha256::State {
     BCRYPT_ALG_HANDLE algorithm = nullptr;
@@ -66,4 +65,4 @@ std::string Sha256::FinalHex() {
     return LowerHex(digest);
 }
 
-}  // namespace report
+}  // namespace runtime

@@ -1,9 +1,8 @@
 #include <openssl/evp.h>
 
-#include "report/comparison/sha256.h"
-#include "report/output/text.h"
+#include "runtime/sha256.h"
 
-namespace report {
+namespace runtime {
 
 struct Sha256::State {
     struct Free {
@@ -35,4 +34,4 @@ std::string Sha256::FinalHex() {
     return LowerHex(std::span(digest).first(length));
 }
 
-}  // namespace report
+}  // namespace runtime
