@@ -5,6 +5,7 @@
 #include "report/output/ranking.h"
 #include "report/output/summary.h"
 #include "report/study.h"
+#include "report/verify.h"
 
 namespace report {
 namespace {
@@ -12,7 +13,8 @@ namespace {
 const char* const kUsage =
     "Usage : c2report <Reference.wav> <drive>.wav <drive>.c2\n"
     "        c2report --compare <drive>.report.json ...\n"
-    "        c2report --study <Reference.wav> <drive>.study.json";
+    "        c2report --study <Reference.wav> <drive>.study.json\n"
+    "        c2report --verify <Reference.wav> <drive>.submission.json";
 
 }  // namespace
 
@@ -33,12 +35,13 @@ int RunC2Report(const std::vector<std::string>& args, std::ostream& out, std::os
     if (!args.empty() && args[0] == "--compare") {
         return RunCompare({args.begin() + 1, args.end()}, out, err);
     }
-    if (!args.empty() && args[0] == "--study") {
+    if (!args.empty() && (args[0] == "--study" || args[0] == "--verify")) {
         if (args.size() != 3) {
             err << kUsage << '\n';
             return kExitBadInput;
         }
-        return RunStudy(args[1], args[2], out, err);
+        return args[0] == "--study" ? RunStudy(args[1], args[2], out, err)
+                                    : RunVerify(args[1], args[2], out, err);
     }
     if (args.size() != 3) {
         err << kUsage << '\n';

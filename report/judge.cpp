@@ -79,7 +79,7 @@ std::string CheckDriveFiles(const std::string& wav, const std::string& c2, Drive
 }
 
 // Whether the extraction's sectors [first, end) hold nothing but zeros; nullopt on a read error.
-std::optional<bool> AllZeros(RegionReader& drive, std::int64_t first, std::int64_t end) {
+std::optional<bool> AllZeros(BlockSource& drive, std::int64_t first, std::int64_t end) {
     std::vector<std::uint8_t> block(static_cast<std::size_t>(kSectorBytes) * 64);
     for (std::int64_t s = first; s < end; s += 64) {
         const auto bytes = std::span(block).first(
@@ -122,38 +122,27 @@ bool OpenReference(const std::string& path, ReferenceImage& reference, std::ostr
     return true;
 }
 
-int JudgePass(ReferenceImage& image, const std::string& wav, const std::string& c2Path,
-              bool partial, Verdict& verdict, std::ostream& out, std::ostream& err) {
-    DriveFiles in;
-    if (const std::string failure = CheckDriveFiles(wav, c2Path, in, out); !failure.empty()) {
-        err << failure << '\n';
-        return kExitBadInput;
-    }
+int JudgeStreams(ReferenceImage& image, const PassStreams& pass, bool partial, Verdict& verdict,
+                 std::ostream& err) {
     RegionReader reference(image.path, image.layout.dataStart, image.layout.dataBytes);
-    RegionReader drive(wav, in.drive.dataStart, in.drive.dataBytes);
-    RegionReader c2(c2Path, 0, in.c2Bytes);
-    if (!reference.IsOpen() || !drive.IsOpen() || !c2.IsOpen()) {
+    if (!reference.IsOpen()) {
         err << "Cannot open the input files.\n";
         return kExitBadInput;
     }
-    verdict = Verdict{};
-    verdict.reference = {image.path, FileSize(image.path).value_or(0)};
-    verdict.extraction = {wav, FileSize(wav).value_or(0)};
-    verdict.c2 = {c2Path, in.c2Bytes};
-    verdict.alignment = FindReadOffset(reference, drive);
+    verdict.alignment = FindReadOffset(reference, pass.audio);
     if (!verdict.alignment.found) {
         err << verdict.alignment.failure << '\n';
         return kExitBadInput;
     }
     Coverage& coverage = verdict.coverage;
     coverage = MeasureCoverage(static_cast<std::int64_t>(image.layout.dataBytes / kFrameBytes),
-                               in.sectors, verdict.alignment.offsetFrames);
+                               pass.sectors, verdict.alignment.offsetFrames);
     if (const std::string failure = TooLittleOverlap(coverage, partial); !failure.empty()) {
         err << failure << '\n';
         return kExitBadInput;
     }
-    const auto before = AllZeros(drive, 0, coverage.firstCompared);
-    const auto after = AllZeros(drive, coverage.endCompared, in.sectors);
+    const auto before = AllZeros(pass.audio, 0, coverage.firstCompared);
+    const auto after = AllZeros(pass.audio, coverage.endCompared, pass.sectors);
     // The reference's hash is taken from the first comparison's own reads, in the same pass.
     std::optional<FileDigest> digest;
     if (image.sha256.empty()) {
@@ -161,11 +150,11 @@ int JudgePass(ReferenceImage& image, const std::string& wav, const std::string& 
         reference.ShowReadsTo(&*digest);
     }
     const ComparisonFiles files{&reference,
-                                &drive,
-                                &c2,
+                                &pass.audio,
+                                &pass.c2,
                                 verdict.alignment.offsetFrames,
                                 verdict.alignment.channelsSwapped,
-                                in.sectors,
+                                pass.sectors,
                                 coverage.firstCompared,
                                 coverage.endCompared};
     const bool compared = ComparePass(files, {}, true, verdict.literal);
@@ -188,6 +177,44 @@ int JudgePass(ReferenceImage& image, const std::string& wav, const std::string& 
             err << "Cannot read the input files.\n";
             return kExitIoError;
         }
+    }
+    return kExitOk;
+}
+
+int JudgePass(ReferenceImage& image, const std::string& wav, const std::string& c2Path,
+              bool partial, Verdict& verdict, std::ostream& out, std::ostream& err,
+              PassFileDigests* digests) {
+    DriveFiles in;
+    if (const std::string failure = CheckDriveFiles(wav, c2Path, in, out); !failure.empty()) {
+        err << failure << '\n';
+        return kExitBadInput;
+    }
+    RegionReader drive(wav, in.drive.dataStart, in.drive.dataBytes);
+    RegionReader c2(c2Path, 0, in.c2Bytes);
+    if (!drive.IsOpen() || !c2.IsOpen()) {
+        err << "Cannot open the input files.\n";
+        return kExitBadInput;
+    }
+    // The pass's own files are hashed from the judge's reads, when their hashes are wanted.
+    std::optional<FileDigest> wavDigest, c2Digest;
+    if (digests != nullptr) {
+        drive.ShowReadsTo(&wavDigest.emplace(wav));
+        c2.ShowReadsTo(&c2Digest.emplace(c2Path));
+    }
+    verdict = Verdict{};
+    verdict.reference = {image.path, FileSize(image.path).value_or(0)};
+    verdict.extraction = {wav, FileSize(wav).value_or(0)};
+    verdict.c2 = {c2Path, in.c2Bytes};
+    const int code = JudgeStreams(image, {drive, c2, in.sectors}, partial, verdict, err);
+    if (code != kExitOk || digests == nullptr) {
+        return code;
+    }
+    drive.ShowReadsTo(nullptr);
+    c2.ShowReadsTo(nullptr);
+    *digests = {wavDigest->Finish(), c2Digest->Finish()};
+    if (digests->wavSha256.empty() || digests->c2Sha256.empty()) {
+        err << "Cannot read the input files.\n";
+        return kExitIoError;
     }
     return kExitOk;
 }

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "report/comparison/block_reader.h"
 #include "report/comparison/wav_input.h"
 #include "report/output/output_file.h"
 #include "report/output/summary.h"
@@ -28,12 +29,31 @@ struct ReferenceImage {
 [[nodiscard]] bool OpenReference(const std::string& path, ReferenceImage& reference,
                                  std::ostream& out, std::ostream& err);
 
-// Judges the extraction `wav` with its pointers `c2`: fills `verdict` and returns kExitOk, or
-// reports the failure to `err` and returns its exit code. A partial pass (cut short) is judged
-// over the sectors it holds, however few.
+// A pass's audio and pointers as the comparison reads them: its files, or the same streams
+// rebuilt from the reference and the pass's evidence.
+struct PassStreams {
+    BlockSource& audio;
+    BlockSource& c2;
+    std::int64_t sectors = 0;
+};
+
+// Aligns and compares `pass` with the reference: fills `verdict` (but for its input files) and
+// returns kExitOk, or reports the failure to `err` and returns its exit code. A partial pass
+// (cut short) is judged over the sectors it holds, however few.
+[[nodiscard]] int JudgeStreams(ReferenceImage& reference, const PassStreams& pass, bool partial,
+                               Verdict& verdict, std::ostream& err);
+
+struct PassFileDigests {
+    std::string wavSha256;
+    std::string c2Sha256;
+};
+
+// Judges the extraction `wav` with its pointers `c2`, as JudgeStreams does. With `digests`, the
+// two files' SHA-256 are taken on the way.
 [[nodiscard]] int JudgePass(ReferenceImage& reference, const std::string& wav,
                             const std::string& c2, bool partial, Verdict& verdict,
-                            std::ostream& out, std::ostream& err);
+                            std::ostream& out, std::ostream& err,
+                            PassFileDigests* digests = nullptr);
 
 // The verdict's files beside `wav`: <name>.report.csv, .svg, .json, .html.
 [[nodiscard]] std::vector<std::string> VerdictOutputs(const std::string& wav);

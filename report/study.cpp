@@ -11,13 +11,14 @@
 
 #include "report/comparison/cd_format.h"
 #include "report/input/json_file.h"
-#include "report/input/pass_fields.h"
+#include "report/input/shared_fields.h"
 #include "report/judge.h"
 #include "report/output/json_verdict.h"
 #include "report/output/output_file.h"
 #include "report/output/ranking.h"
 #include "report/output/study_page.h"
 #include "report/output/text.h"
+#include "report/share.h"
 
 namespace report {
 namespace {
@@ -56,6 +57,9 @@ StudyPass PassFromJson(const JsonField& p) {
     if (const auto error = p.Optional("error")) {
         pass.error = error->String(4096);
     }
+    if (const auto measured = p.Optional("measuredKBps")) {
+        pass.measuredKBps = measured->Number(0, 1e9, "a speed in kB/s");
+    }
     return pass;
 }
 
@@ -87,6 +91,15 @@ StudyFile StudyFromJson(const JsonField& json) {
     study.vendor = drive.Member("vendor").String(64);
     study.product = drive.Member("product").String(64);
     study.revision = drive.Member("revision").String(64);
+    if (const auto text = drive.Optional("vendorSpecific")) {
+        study.vendorSpecific = Printable(*text, 20);
+    }
+    if (const auto unit = drive.Optional("unit")) {
+        study.unit = Sha256Hex(*unit);
+    }
+    if (const auto transport = drive.Optional("transport")) {
+        study.transport = Transport(*transport);
+    }
     for (const JsonField& form : json.Member("formsFound").Elements(kPassForms.size())) {
         study.formsFound.push_back(PassForm(form));
     }
@@ -149,22 +162,31 @@ OutputPlan PlanStudy(const std::string& referencePath, const std::string& studyP
         }
     }
     plan.AddOutput(StudyPagePath(studyPath));
+    plan.AddOutput(SubmissionPath(studyPath));
     return plan;
 }
 
 // One pass judged and its files written; its row, or the reason it has none.
 int JudgeStudyPass(ReferenceImage& reference, const StudyFile& study, const StudyPass& pass,
                    const std::string& studyPath, std::vector<RankedDrive>& rows,
-                   std::vector<UnjudgedPass>& unjudged, std::ostream& out, std::ostream& err) {
+                   std::vector<UnjudgedPass>& unjudged, Submission& submission, std::ostream& out,
+                   std::ostream& err) {
     const PassFiles in = FilesOf(studyPath, pass);
     std::ostringstream failure, files;
     Verdict verdict;
-    int code = JudgePass(reference, in.wav, in.c2, !pass.completed, verdict, out, failure);
+    PassFileDigests digests;
+    int code =
+        JudgePass(reference, in.wav, in.c2, !pass.completed, verdict, out, failure, &digests);
+    std::string error;
     if (code == kExitOk) {
         verdict.study = Identity(study, pass);
         code = WriteVerdictFiles(verdict, in.wav, files, failure);
     }
-    std::string error;
+    if (code == kExitOk &&
+        !SharePass(reference, pass, verdict, digests, in.wav, in.c2, submission, error)) {
+        failure << error << '\n';
+        code = kExitIoError;
+    }
     const std::string json = VerdictOutputs(in.wav)[2];
     const auto row =
         code == kExitOk
@@ -225,9 +247,10 @@ int RunStudy(const std::string& referencePath, const std::string& studyPath, std
     std::vector<RankedDrive> rows;
     std::vector<UnjudgedPass> unjudged;
     int code = kExitOk;
+    Submission submission = StartSubmission(*study);
     for (const StudyPass& pass : study->passes) {
-        const int passCode =
-            JudgeStudyPass(reference, *study, pass, studyPath, rows, unjudged, out, err);
+        const int passCode = JudgeStudyPass(reference, *study, pass, studyPath, rows, unjudged,
+                                            submission, out, err);
         code = std::max(code, passCode);
     }
     SortRanking(rows);
@@ -248,6 +271,12 @@ int RunStudy(const std::string& referencePath, const std::string& studyPath, std
         return kExitIoError;
     }
     out << "Study page:          " << ConsoleText(page) << '\n';
+    // A submission states every pass of the study, so one with a pass not judged is not made.
+    if (unjudged.empty()) {
+        code = std::max(code, WriteSubmission(submission, SubmissionPath(studyPath), out, err));
+    } else {
+        out << "No submission to share: not every pass could be judged.\n";
+    }
     return FlushConsole(out, err, "Cannot write the summary to standard output.") ? code
                                                                                   : kExitIoError;
 }

@@ -25,10 +25,14 @@ struct StudyPass {
     double seconds = 0;
     bool completed = false;
     std::optional<std::string> error;
+    std::optional<double> measuredKBps;  // audio bytes over the time spent in read commands
 };
 
 struct StudyFile {
     std::string vendor, product, revision;
+    std::optional<std::string> vendorSpecific;  // INQUIRY bytes 36-55
+    std::optional<std::string> unit;            // hash of the unit serial number
+    std::string transport = "unknown";
     std::vector<std::string> formsFound;
     std::vector<StudyPass> passes;
 };

@@ -79,7 +79,7 @@ ProbeVote ScoreProbe(const std::vector<std::uint32_t>& probe,
 
 }  // namespace
 
-Alignment FindReadOffset(RegionReader& reference, RegionReader& drive, std::int32_t searchFrames) {
+Alignment FindReadOffset(BlockSource& reference, BlockSource& drive, std::int32_t searchFrames) {
     Alignment result;
     const auto driveFrames = static_cast<std::int64_t>(drive.Length() / kFrameBytes);
     if (driveFrames < kProbeFrames) {

@@ -48,7 +48,7 @@ struct Coverage {
 
 // Compares probe windows spread over the extraction with the reference at every offset in
 // [-searchFrames, +searchFrames], in both channel orders.
-[[nodiscard]] Alignment FindReadOffset(RegionReader& reference, RegionReader& drive,
+[[nodiscard]] Alignment FindReadOffset(BlockSource& reference, BlockSource& drive,
                                        std::int32_t searchFrames = kDefaultSearchFrames);
 
 }  // namespace report

@@ -10,7 +10,7 @@
 #include "report/comparison/cd_format.h"
 #include "report/input/input_file.h"
 #include "report/input/json_file.h"
-#include "report/input/pass_fields.h"
+#include "report/input/shared_fields.h"
 #include "report/output/text.h"
 #include "report/submission/evidence.h"
 
@@ -21,10 +21,8 @@ using Json = nlohmann::ordered_json;
 
 // Counts are exact in every JSON reader only up to 2^53.
 constexpr std::int64_t kMaxCount = std::int64_t{1} << 53;
-constexpr std::int64_t kMaxSectors = 450'000;
 constexpr std::int32_t kMaxShiftBits = 3 * kSectorBytes;  // the comparison tries 3 sectors
-constexpr std::size_t kHashDigits = 64;
-constexpr std::int64_t kMostSubmittedTimes = 100;  // no CD drive reads faster
+constexpr std::int64_t kMostSubmittedTimes = 100;         // no CD drive reads faster
 constexpr int kIndent = 1;
 
 // --- Writing ------------------------------------------------------------------------------
@@ -90,43 +88,10 @@ Json SubmissionJson(const Submission& s) {
 
 // --- Reading ------------------------------------------------------------------------------
 
-// Printable ASCII of at most `length` bytes: an INQUIRY field, or a word of the format.
-std::string Printable(const JsonField& field, std::size_t length) {
-    std::string text = field.String(length);
-    if (!std::all_of(text.begin(), text.end(), [](char c) { return c >= 0x20 && c <= 0x7e; })) {
-        field.Refuse("is not printable ASCII");
-    }
-    return text;
-}
-
 std::optional<std::string> OptionalPrintable(const JsonField& parent, const char* key,
                                              std::size_t length) {
     const auto field = parent.Optional(key);
     return field ? std::optional(Printable(*field, length)) : std::nullopt;
-}
-
-std::string OneOf(const JsonField& field, std::initializer_list<const char*> words) {
-    std::string text = Printable(field, 16);
-    if (std::none_of(words.begin(), words.end(), [&](const char* w) { return text == w; })) {
-        std::string list;
-        for (const char* word : words) {
-            list += (list.empty() ? "" : ", ") + std::string(word);
-        }
-        field.Refuse("is not one of " + list);
-    }
-    return text;
-}
-
-std::string Sha256Hex(const JsonField& field) {
-    std::string text = field.String(kHashDigits);
-    const bool hex =
-        text.size() == kHashDigits && std::all_of(text.begin(), text.end(), [](char c) {
-            return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
-        });
-    if (!hex) {
-        field.Refuse("is not a SHA-256 (64 lower-case hex digits)");
-    }
-    return text;
 }
 
 std::uint64_t Count(const JsonField& parent, const char* key) {
@@ -196,7 +161,7 @@ SubmissionGranularity GranularityFromJson(const JsonField& field, const Submissi
 
 SubmissionFigures FiguresFromJson(const JsonField& p) {
     SubmissionFigures f;
-    f.sectorsCompared = p.Member("sectorsCompared").Integer(0, kMaxSectors, "a sector count");
+    f.sectorsCompared = p.Member("sectorsCompared").Integer(0, kMaxDiscSectors, "a sector count");
     f.zeroFilledSectors = p.Member("zeroFilledSectors")
                               .Integer(0, f.sectorsCompared, "a count of the compared sectors");
     // Zero-filled sectors were not delivered, so they are not compared byte by byte.
@@ -274,7 +239,7 @@ Submission SubmissionFromJson(const JsonField& json) {
     if (const auto unit = drive.Optional("unit")) {
         s.drive.unit = Sha256Hex(*unit);
     }
-    s.drive.transport = OneOf(drive.Member("transport"), {"usb", "ata", "scsi", "unknown"});
+    s.drive.transport = Transport(drive.Member("transport"));
     const JsonField reference = json.Member("reference");
     s.reference.sha256 = Sha256Hex(reference.Member("sha256"));
     s.reference.bytes = Count(reference, "bytes");
