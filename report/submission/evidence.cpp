@@ -51,6 +51,43 @@ struct Section {
     }
 };
 
+// Runs of bytes that differ, gathered in stream order.
+class RunWriter {
+public:
+    void Differs(std::int64_t at, std::uint8_t value) {
+        if (!pending_.empty() && at != start_ + static_cast<std::int64_t>(pending_.size())) {
+            Close();
+        }
+        if (pending_.empty()) {
+            start_ = at;
+        }
+        pending_.push_back(value);
+    }
+
+    void Close() {
+        if (pending_.empty()) {
+            return;
+        }
+        const auto length = static_cast<std::int64_t>(pending_.size());
+        // Runs that touch are one run, so the next starts a byte past this one's end at least.
+        section_.Entry(start_, start_ + length);
+        PutVarint(section_.bytes, static_cast<std::uint64_t>(length - 1));
+        section_.bytes.insert(section_.bytes.end(), pending_.begin(), pending_.end());
+        pending_.clear();
+    }
+
+    [[nodiscard]] std::size_t Size() const { return section_.bytes.size() + pending_.size(); }
+    [[nodiscard]] const Section& Closed() {
+        Close();
+        return section_;
+    }
+
+private:
+    Section section_;
+    std::vector<std::uint8_t> pending_;
+    std::int64_t start_ = 0;
+};
+
 // Collects the three sections sector by sector.
 class Collector {
 public:
@@ -58,33 +95,34 @@ public:
                 std::span<const std::uint8_t> expected, std::span<const std::uint8_t> pointers) {
         const std::int64_t first = sector * kSectorBytes;
         if (AllZero(audio) && !AllZero(expected)) {
-            CloseRun();
+            audio_.Close();
             zeroFilled_.Entry(sector, sector);
         } else if (!std::equal(audio.begin(), audio.end(), expected.begin())) {
             for (std::size_t i = 0; i < audio.size(); ++i) {
                 if (audio[i] != expected[i]) {
-                    Differs(first + static_cast<std::int64_t>(i), audio[i]);
+                    audio_.Differs(first + static_cast<std::int64_t>(i), audio[i]);
                 }
             }
         }
-        if (!AllZero(pointers)) {
-            pointers_.Entry(sector, sector);
-            pointers_.bytes.insert(pointers_.bytes.end(), pointers.begin(), pointers.end());
+        for (std::size_t i = 0; i < pointers.size(); ++i) {
+            if (pointers[i] != 0) {
+                pointers_.Differs(sector * kC2Bytes + static_cast<std::int64_t>(i), pointers[i]);
+            }
         }
     }
 
     [[nodiscard]] std::size_t Size() const {
-        return zeroFilled_.bytes.size() + runs_.bytes.size() + pending_.size() +
-               pointers_.bytes.size();
+        return zeroFilled_.bytes.size() + audio_.Size() + pointers_.Size();
     }
 
     [[nodiscard]] std::vector<std::uint8_t> Raw(std::int64_t sectors, std::int32_t offsetFrames) {
-        CloseRun();
         std::vector<std::uint8_t> raw;
         PutVarint(raw, kRawVersion);
         PutVarint(raw, static_cast<std::uint64_t>(sectors));
         PutVarint(raw, ZigZag(offsetFrames));
-        for (const Section* section : {&zeroFilled_, &runs_, &pointers_}) {
+        const std::array<const Section*, 3> sections{&zeroFilled_, &audio_.Closed(),
+                                                     &pointers_.Closed()};
+        for (const Section* section : sections) {
             PutVarint(raw, section->count);
             raw.insert(raw.end(), section->bytes.begin(), section->bytes.end());
         }
@@ -92,33 +130,9 @@ public:
     }
 
 private:
-    void Differs(std::int64_t at, std::uint8_t value) {
-        if (!pending_.empty() && at != runStart_ + static_cast<std::int64_t>(pending_.size())) {
-            CloseRun();
-        }
-        if (pending_.empty()) {
-            runStart_ = at;
-        }
-        pending_.push_back(value);
-    }
-
-    void CloseRun() {
-        if (pending_.empty()) {
-            return;
-        }
-        const auto length = static_cast<std::int64_t>(pending_.size());
-        // Runs that touch are one run, so the next starts a byte past this one's end at least.
-        runs_.Entry(runStart_, runStart_ + length);
-        PutVarint(runs_.bytes, static_cast<std::uint64_t>(length - 1));
-        runs_.bytes.insert(runs_.bytes.end(), pending_.begin(), pending_.end());
-        pending_.clear();
-    }
-
     Section zeroFilled_;
-    Section runs_;
-    Section pointers_;
-    std::vector<std::uint8_t> pending_;  // the bytes of the run being collected
-    std::int64_t runStart_ = 0;
+    RunWriter audio_;
+    RunWriter pointers_;
 };
 
 std::string Compressed(std::span<const std::uint8_t> raw) {
@@ -281,56 +295,48 @@ bool ReadZeroFilled(RawReader& in, Evidence& evidence) {
 }
 
 // A difference inside a zero-filled sector would say two things of one byte.
-bool InZeroFilled(const Evidence& evidence, std::int64_t start, std::int64_t end) {
-    const auto sector = std::lower_bound(evidence.zeroFilled.begin(), evidence.zeroFilled.end(),
-                                         start / kSectorBytes);
-    return sector != evidence.zeroFilled.end() && *sector * kSectorBytes < end;
+bool InZeroFilled(const std::vector<std::int64_t>& zeroFilled, std::int64_t start,
+                  std::int64_t end) {
+    const auto sector =
+        std::lower_bound(zeroFilled.begin(), zeroFilled.end(), start / kSectorBytes);
+    return sector != zeroFilled.end() && *sector * kSectorBytes < end;
 }
 
-bool ReadRuns(RawReader& in, Evidence& evidence) {
+// What one section of runs is called in the rules, and what it must keep clear of.
+struct RunRules {
+    const char* entries;  // "differences"
+    const char* entry;    // "a difference"
+    std::int64_t streamBytes = 0;
+    const std::vector<std::int64_t>* zeroFilled = nullptr;
+};
+
+bool ReadRuns(RawReader& in, const RunRules& rules, ByteRuns& out) {
     std::uint64_t count = 0;
-    if (!in.Count(count, 3, "differences")) {
+    if (!in.Count(count, 3, rules.entries)) {
         return false;
     }
-    const auto audioBytes = static_cast<std::int64_t>(evidence.AudioBytes());
     std::int64_t nextFree = 0;
     for (std::uint64_t i = 0; i < count; ++i) {
-        DifferenceRun run;
+        ByteRun run;
         std::uint64_t lengthLess = 0;
-        if (!in.Next(nextFree, audioBytes, run.start, "a difference") || !in.Varint(lengthLess)) {
+        if (!in.Next(nextFree, rules.streamBytes, run.start, rules.entry) ||
+            !in.Varint(lengthLess)) {
             return false;
         }
-        if (lengthLess >= static_cast<std::uint64_t>(audioBytes - run.start)) {
-            return in.Fail("has a difference that runs past the pass's end");
+        if (lengthLess >= static_cast<std::uint64_t>(rules.streamBytes - run.start)) {
+            return in.Fail(std::string("has ") + rules.entries + " past the pass's end");
         }
         run.length = static_cast<std::int64_t>(lengthLess) + 1;
-        if (InZeroFilled(evidence, run.start, run.start + run.length)) {
-            return in.Fail("has a difference inside a zero-filled sector");
+        if (rules.zeroFilled != nullptr &&
+            InZeroFilled(*rules.zeroFilled, run.start, run.start + run.length)) {
+            return in.Fail(std::string("has ") + rules.entry + " inside a zero-filled sector");
         }
-        run.valuesAt = evidence.values.size();
-        if (!in.Bytes(run.length, evidence.values)) {
+        run.valuesAt = out.values.size();
+        if (!in.Bytes(run.length, out.values)) {
             return false;
         }
-        evidence.runs.push_back(run);
+        out.runs.push_back(run);
         nextFree = run.start + run.length + 1;
-    }
-    return true;
-}
-
-bool ReadPointers(RawReader& in, Evidence& evidence) {
-    std::uint64_t count = 0;
-    if (!in.Count(count, 1 + kC2Bytes, "sectors with pointers")) {
-        return false;
-    }
-    std::int64_t nextFree = 0;
-    for (std::uint64_t i = 0; i < count; ++i) {
-        std::int64_t sector = 0;
-        if (!in.Next(nextFree, evidence.sectors, sector, "a sector with pointers") ||
-            !in.Bytes(kC2Bytes, evidence.pointers)) {
-            return false;
-        }
-        evidence.pointerSectors.push_back(sector);
-        nextFree = sector + 1;
     }
     return true;
 }
@@ -391,8 +397,15 @@ DecodedEvidence DecodeEvidence(std::string_view text) {
     }
     RawReader in(inflated.raw);
     Evidence evidence;
-    if (!ReadHeader(in, evidence) || !ReadZeroFilled(in, evidence) || !ReadRuns(in, evidence) ||
-        !ReadPointers(in, evidence)) {
+    if (!ReadHeader(in, evidence) || !ReadZeroFilled(in, evidence) ||
+        !ReadRuns(in,
+                  {"differences", "a difference", static_cast<std::int64_t>(evidence.AudioBytes()),
+                   &evidence.zeroFilled},
+                  evidence.audio) ||
+        !ReadRuns(in,
+                  {"pointer bytes", "a pointer byte",
+                   static_cast<std::int64_t>(evidence.PointerBytes()), nullptr},
+                  evidence.pointers)) {
         result.error = "evidence " + in.Error();
         return result;
     }

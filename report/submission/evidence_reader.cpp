@@ -26,15 +26,16 @@ Overlap Meet(std::int64_t start, std::int64_t length, std::int64_t position, std
     return {first - start, first - position, std::max<std::int64_t>(end - first, 0)};
 }
 
-// Calls `apply(index, overlap)` for each sorted sector entry that meets the request.
-template <typename Apply>
-void ForSectorsMeeting(const std::vector<std::int64_t>& sectors, std::int64_t sectorBytes,
-                       std::int64_t position, std::int64_t size, Apply&& apply) {
-    auto it =
-        std::lower_bound(sectors.begin(), sectors.end(), position < 0 ? 0 : position / sectorBytes);
-    for (; it != sectors.end() && *it * sectorBytes < position + size; ++it) {
-        apply(static_cast<std::size_t>(it - sectors.begin()),
-              Meet(*it * sectorBytes, sectorBytes, position, size));
+// Puts the runs' bytes where they meet the request.
+void ApplyRuns(const ByteRuns& runs, std::int64_t position, std::span<std::uint8_t> out) {
+    const auto size = static_cast<std::int64_t>(out.size());
+    auto run = std::lower_bound(
+        runs.runs.begin(), runs.runs.end(), position,
+        [](const ByteRun& r, std::int64_t at) { return r.start + r.length <= at; });
+    for (; run != runs.runs.end() && run->start < position + size; ++run) {
+        const Overlap o = Meet(run->start, run->length, position, size);
+        std::copy_n(runs.values.begin() + static_cast<std::ptrdiff_t>(run->valuesAt) + o.fromEntry,
+                    o.length, out.begin() + o.intoOut);
     }
 }
 
@@ -55,31 +56,20 @@ bool EvidenceAudio::Read(std::int64_t position, std::span<std::uint8_t> out) {
     }
     const auto size = static_cast<std::int64_t>(out.size());
     SilenceOutside(static_cast<std::int64_t>(Length()), position, out);
-    ForSectorsMeeting(
-        evidence_.zeroFilled, kSectorBytes, position, size,
-        [&](std::size_t, Overlap o) { std::fill_n(out.begin() + o.intoOut, o.length, 0); });
-    const auto& runs = evidence_.runs;
-    auto run = std::lower_bound(
-        runs.begin(), runs.end(), position,
-        [](const DifferenceRun& r, std::int64_t at) { return r.start + r.length <= at; });
-    for (; run != runs.end() && run->start < position + size; ++run) {
-        const Overlap o = Meet(run->start, run->length, position, size);
-        std::copy_n(
-            evidence_.values.begin() + static_cast<std::ptrdiff_t>(run->valuesAt) + o.fromEntry,
-            o.length, out.begin() + o.intoOut);
+    const auto& zeroFilled = evidence_.zeroFilled;
+    auto sector = std::lower_bound(zeroFilled.begin(), zeroFilled.end(),
+                                   std::max<std::int64_t>(position, 0) / kSectorBytes);
+    for (; sector != zeroFilled.end() && *sector * kSectorBytes < position + size; ++sector) {
+        const Overlap o = Meet(*sector * kSectorBytes, kSectorBytes, position, size);
+        std::fill_n(out.begin() + o.intoOut, o.length, 0);
     }
+    ApplyRuns(evidence_.audio, position, out);
     return true;
 }
 
 bool EvidencePointers::Read(std::int64_t position, std::span<std::uint8_t> out) {
     std::fill(out.begin(), out.end(), 0);
-    ForSectorsMeeting(evidence_.pointerSectors, kC2Bytes, position,
-                      static_cast<std::int64_t>(out.size()), [&](std::size_t index, Overlap o) {
-                          std::copy_n(evidence_.pointers.begin() +
-                                          static_cast<std::ptrdiff_t>(index * kC2Bytes) +
-                                          o.fromEntry,
-                                      o.length, out.begin() + o.intoOut);
-                      });
+    ApplyRuns(evidence_.pointers, position, out);
     return true;
 }
 

@@ -29,7 +29,7 @@ private:
     BlockSource& reference_;
 };
 
-// The pass's pointers: zeros but for the sectors the evidence holds.
+// The pass's pointers: zeros but for the bytes the evidence holds.
 class EvidencePointers final : public BlockSource {
 public:
     explicit EvidencePointers(const Evidence& evidence) : evidence_(evidence) {}

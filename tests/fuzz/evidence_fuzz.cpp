@@ -68,19 +68,23 @@ std::string Packed(std::span<const std::uint8_t> raw) {
     return report::Base64Encode(std::span(packed).first(size));
 }
 
+void CheckRuns(const report::ByteRuns& runs, std::uint64_t streamBytes) {
+    std::int64_t end = -1;
+    for (const report::ByteRun& run : runs.runs) {
+        Check(run.start > end && run.length > 0);
+        end = run.start + run.length;
+        Check(end <= static_cast<std::int64_t>(streamBytes));
+        Check(run.valuesAt + static_cast<std::size_t>(run.length) <= runs.values.size());
+    }
+}
+
 void CheckRules(const report::Evidence& e) {
     Check(e.sectors >= 0 && e.sectors <= report::kEvidenceMaxSectors);
     Check(std::is_sorted(e.zeroFilled.begin(), e.zeroFilled.end()));
     Check(std::adjacent_find(e.zeroFilled.begin(), e.zeroFilled.end()) == e.zeroFilled.end());
     Check(e.zeroFilled.empty() || (e.zeroFilled.front() >= 0 && e.zeroFilled.back() < e.sectors));
-    std::int64_t end = -1;
-    for (const report::DifferenceRun& run : e.runs) {
-        Check(run.start > end && run.length > 0);
-        end = run.start + run.length;
-        Check(end <= static_cast<std::int64_t>(e.AudioBytes()));
-        Check(run.valuesAt + static_cast<std::size_t>(run.length) <= e.values.size());
-    }
-    Check(e.pointers.size() == e.pointerSectors.size() * report::kC2Bytes);
+    CheckRuns(e.audio, e.AudioBytes());
+    CheckRuns(e.pointers, e.PointerBytes());
 }
 
 Bytes Whole(report::BlockSource& source) {
@@ -116,9 +120,10 @@ void ReadAround(const report::Evidence& evidence, report::BlockSource& reference
     for (const std::int64_t at : {std::int64_t{-5}, std::int64_t{0}, length - 2999, length - 1}) {
         Check(audio.Read(at, out));
     }
-    for (std::size_t i = 0; i < std::min<std::size_t>(evidence.runs.size(), 8); ++i) {
-        Check(audio.Read(evidence.runs[i].start - 100, out));
-        Check(out[100] == evidence.values[evidence.runs[i].valuesAt]);
+    const report::ByteRuns& runs = evidence.audio;
+    for (std::size_t i = 0; i < std::min<std::size_t>(runs.runs.size(), 8); ++i) {
+        Check(audio.Read(runs.runs[i].start - 100, out));
+        Check(out[100] == runs.values[runs.runs[i].valuesAt]);
     }
 }
 

@@ -162,15 +162,11 @@ void PutVarint(Bytes& out, std::uint64_t value) {
     out.push_back(static_cast<std::uint8_t>(value));
 }
 
-// A raw form from its numbers; -1 stands for 294 pointer bytes of 0x01.
+// A raw form from its numbers.
 Bytes Raw(std::initializer_list<std::int64_t> numbers) {
     Bytes raw;
     for (const std::int64_t n : numbers) {
-        if (n == -1) {
-            raw.insert(raw.end(), report::kC2Bytes, 0x01);
-        } else {
-            PutVarint(raw, static_cast<std::uint64_t>(n));
-        }
+        PutVarint(raw, static_cast<std::uint64_t>(n));
     }
     return raw;
 }
@@ -202,7 +198,7 @@ TEST_P(EvidenceRefusal, NamesTheRuleBroken) {
 }
 
 // Raw forms: version, sectors, offset (zigzag), then the counts and entries of the three
-// sections: zero-filled sectors, difference runs (gap, length - 1, bytes), pointer sectors.
+// sections: zero-filled sectors, audio runs and pointer runs (gap, length - 1, bytes).
 INSTANTIATE_TEST_SUITE_P(
     Rules, EvidenceRefusal,
     testing::Values(Refusal{"Version", Raw({2, 10, 0, 0, 0, 0}), "evidence is of version 2, not 1"},
@@ -215,12 +211,14 @@ INSTANTIATE_TEST_SUITE_P(
                     Refusal{"DifferenceOutside", Raw({1, 1, 0, 0, 1, 2352, 0, 7, 0}),
                             "evidence has a difference outside the pass"},
                     Refusal{"DifferencePastTheEnd", Raw({1, 1, 0, 0, 1, 2350, 2, 7, 7, 7, 0}),
-                            "evidence has a difference that runs past the pass's end"},
+                            "evidence has differences past the pass's end"},
                     Refusal{"DifferenceInAZeroFilledSector",
                             Raw({1, 3, 0, 1, 1, 1, 2352 + 5, 0, 9, 0}),
                             "evidence has a difference inside a zero-filled sector"},
-                    Refusal{"PointersOutside", Raw({1, 2, 0, 0, 0, 2, 0, -1, 1, -1}),
-                            "evidence has a sector with pointers outside the pass"},
+                    Refusal{"PointersOutside", Raw({1, 1, 0, 0, 0, 2, 0, 0, 1, 292, 0, 3}),
+                            "evidence has a pointer byte outside the pass"},
+                    Refusal{"PointersPastTheEnd", Raw({1, 1, 0, 0, 0, 1, 290, 4, 1, 1, 1, 1, 1}),
+                            "evidence has pointer bytes past the pass's end"},
                     Refusal{"CountBeyondItsBytes", Raw({1, 10, 0, 5, 0, 0}),
                             "evidence counts more zero-filled sectors than it holds"},
                     Refusal{"EndsEarly", Raw({1, 10, 0, 0, 1, 0, 3, 7}), "evidence ends early"},

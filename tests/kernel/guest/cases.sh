@@ -150,9 +150,10 @@ refusal() {
     expect_no_outputs "$run"
 }
 
-# study <case> <drive number> <description index> <base name> [program]: Quellor --study of two
-# forms at 8x and at the drive's top speed; each pass's files against the model's truth for its
-# form and speed, the study file's forms and speeds.
+# study <case> <drive number> <description index> <base name> [program] [bus]: Quellor --study
+# of two forms at 8x and at the drive's top speed; each pass's files against the model's truth
+# for its form and speed, the study file's forms and speeds, the drive's vendor-specific bytes,
+# the hash of its serial number and (when given) the bus the OS reports.
 study() {
     begin "$1"
     run=$RUNS/$case truth=/tmp/truth/$case
@@ -170,10 +171,14 @@ study() {
     done
     # SET CD SPEED took: 8x is 1,412 kB/s, the top 24x 4,234.
     json=$(tr -d ' \r\n' <"$run/$4.study.json")
+    # The unit is the hash of "marrowby-unit:RIGSERIAL0007"; the serial itself is never written.
+    unit=27acb1083a161f7f4fc56f8b9245db913bbc72602fc02bc27fdbea25a36153f4
     for expected in '"formsFound":["readcd14","d8"]' '"speedReportedKBps":1412' \
-        '"speedReportedKBps":4234'; do
+        '"speedReportedKBps":4234' '"vendorSpecific":"RIG-2026-12-BUILD-07"' "\"unit\":\"$unit\"" \
+        ${6:+"\"transport\":\"$6\""}; do
         case $json in *"$expected"*) ;; *) failed "the study file lacks $expected: $json" ;; esac
     done
+    case $json in *RIGSERIAL0007*) failed "the study file holds the serial number" ;; esac
     [ -s "$run/stderr" ] && note "stderr: $(cat "$run/stderr")"
     rm -f "$run"/*.wav "$run"/*.c2 "$truth"/*.wav "$truth"/*.c2
 }
@@ -198,7 +203,8 @@ test_cases() {
     extraction sg.read-cd-12 1 1 PLEXTORCD-RPX-RIG12 root; finish
     extraction sg.vendor-d8 2 2 RIGVENDORD8 root; finish
     extraction sg.density-switch 3 3 RIGDENSITYC2 root; finish
-    study sg.study 6 7 RIGSTUDY; finish
+    # The loopback fabric's host is a SCSI host: sysfs shows no USB or ATA port above it.
+    study sg.study 6 7 RIGSTUDY "$BIN/Quellor" scsi; finish
 
     # Two drives on one adapter: numbered by target, not by the order they appeared in.
     extraction two-drives.first 4 4 RIGUNREADABLE root
