@@ -15,7 +15,8 @@
 namespace report {
 
 // The pass's audio: the reference's audio region at the evidence's offset (silence outside
-// it), with the zero-filled sectors and the differing bytes put back.
+// it), with the zero-filled sectors and the differing bytes put back. The comparison reads the
+// pass and the reference on two threads, so `reference` must be a reader of its own.
 class EvidenceAudio final : public BlockSource {
 public:
     EvidenceAudio(const Evidence& evidence, BlockSource& reference)

@@ -7,7 +7,9 @@
 
 #include <algorithm>
 #include <array>
+#include <filesystem>
 #include <fstream>
+#include <functional>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <tuple>
@@ -250,6 +252,94 @@ TEST_F(QuellorStudyToReport, ExactBytesWholeSamplesAndWholeSectorsAtTheDrivesOwn
     EXPECT_GT(truths[2].sectorsFlaggedWhole, 0U);
     const std::string html = testing_support::ReadFileText(dir_ / "SIMDRIVEGRAINS.study.html");
     EXPECT_NE(html.find("<th>drive's own speed</th>"), std::string::npos);
+}
+
+// The study made shareable: every count the submission states is its verdict's, --verify finds
+// each from the evidence alone, and a submission changed anywhere is caught. The study is judged
+// from a folder whose path names its user: no byte of that path, nor a file name, is shared.
+TEST_F(QuellorStudyToReport, TheSubmissionStatesEveryVerdictAndEachIsFoundAgainFromItsEvidence) {
+    ASSERT_NO_FATAL_FAILURE(StudyAndJudge(kLaggingForms, {"--speeds", "8x,max"}));
+    const std::filesystem::path home = dir_ / "home" / "alice.smith" / "CD study";
+    std::filesystem::create_directories(home);
+    for (const auto& entry : std::filesystem::directory_iterator(dir_.Path())) {
+        if (entry.is_regular_file()) {
+            std::filesystem::rename(entry.path(), home / entry.path().filename());
+        }
+    }
+    const RunResult judged = Run(
+        "c2report", {"--study", (home / "Reference.wav").string(), (home / StudyFile()).string()});
+    ASSERT_EQ(judged.exitCode, 0) << judged.out << judged.err;
+    const std::string submissionName = "SIMDRIVESTUDY.submission.json";
+    EXPECT_NE(judged.out.find("Submission to share: " + (home / submissionName).string() + ", "),
+              std::string::npos)
+        << judged.out;
+    const std::string text = testing_support::ReadFileText(home / submissionName);
+    for (const std::string& secret :
+         std::vector<std::string>{"alice", "home", dir_.Path().string(), std::string(".wav"),
+                                  std::string(".c2"), std::string("SIMDRIVESTUDY")}) {
+        EXPECT_EQ(text.find(secret), std::string::npos) << secret;
+    }
+    Json submission = Json::parse(text);
+    ASSERT_EQ(submission["passes"].size(), 6U);
+    for (const Json& pass : submission["passes"]) {
+        const std::string name = "SIMDRIVESTUDY." + pass["form"].get<std::string>() + "." +
+                                 pass["speedRequested"].get<std::string>();
+        SCOPED_TRACE(name);
+        std::ifstream file(home / (name + ".report.json"));
+        const Json v = Json::parse(file);
+        for (const char* count : {"wrong", "flagged", "detected", "missed", "falseFlags"}) {
+            EXPECT_EQ(pass["best"][count], v["c2"]["best"]["bytes"][count]) << count;
+            EXPECT_EQ(pass["asDelivered"][count], v["c2"]["literal"]["bytes"][count]) << count;
+        }
+        EXPECT_EQ(pass["best"]["shiftPointerBits"], v["c2"]["best"]["shift"]["pointerBits"]);
+        EXPECT_EQ(pass["bytesCompared"], v["bytesCompared"]);
+        EXPECT_EQ(pass["offsetSamples"], v["alignment"]["offsetSamples"]);
+        EXPECT_EQ(pass["granularity"]["wholeSectorsFlagged"],
+                  v["flagGranularity"]["sectorsFlaggedWhole"]);
+        EXPECT_EQ(pass["wavSha256"].get<std::string>().size(), 64U);
+        EXPECT_FALSE(pass["evidence"].is_null());
+    }
+
+    const auto verify = [&](const Json& changed) {
+        std::ofstream(home / "changed.json") << changed.dump(1);
+        return Run("c2report", {"--verify", (home / "Reference.wav").string(),
+                                (home / "changed.json").string()});
+    };
+    const RunResult verified = verify(submission);
+    EXPECT_EQ(verified.exitCode, 0) << verified.out << verified.err;
+    EXPECT_NE(verified.out.find("pass d8 max: every number matches\n"), std::string::npos)
+        << verified.out;
+    EXPECT_NE(verified.out.find("6 of 6 passes match.\n"), std::string::npos) << verified.out;
+
+    struct Change {
+        std::function<void(Json&)> change;
+        std::string named;
+    };
+    const Change changes[] = {
+        {[](Json& s) { s["passes"][2]["granularity"]["wholeSectorsFlagged"] = 3; },
+         "pass d8 8x: granularity.wholeSectorsFlagged 3, re-judged 0"},
+        {[](Json& s) { s["passes"][1]["best"]["detected"] = 1; }, "passes[1].best.missed: 0 is not wrong - detected"},
+        {[](Json& s) {
+             std::string hash = s["passes"][4]["c2Sha256"];
+             hash[10] = hash[10] == '0' ? '1' : '0';
+             s["passes"][4]["c2Sha256"] = hash;
+         },
+         "pass density 8x: its evidence does not rebuild the files it names (c2Sha256 differs)"},
+        {[](Json& s) {
+             std::string evidence = s["passes"][0]["evidence"];
+             evidence[evidence.size() / 2] = evidence[evidence.size() / 2] == 'A' ? 'B' : 'A';
+             s["passes"][0]["evidence"] = evidence;
+         },
+         "passes[0].evidence"},
+    };
+    for (const Change& c : changes) {
+        Json changed = submission;
+        c.change(changed);
+        const RunResult run = verify(changed);
+        EXPECT_EQ(run.exitCode, 1) << c.named;
+        EXPECT_NE((run.out + run.err).find(c.named), std::string::npos) << c.named << "\n"
+                                                                        << run.out << run.err;
+    }
 }
 
 }  // namespace
