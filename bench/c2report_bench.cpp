@@ -1,6 +1,8 @@
 // c2report over a whole 74-minute disc, and --compare of ten verdicts:
 // `c2report_bench [Reference.wav]`; with --study first, c2report --study of six such passes
-// against one verdict, with the load average: `c2report_bench --study [Reference.wav]`.
+// against one verdict, with the load average: `c2report_bench --study [Reference.wav]`; with
+// --verify, c2report --verify of one such pass's submission against one verdict, and the
+// evidence's size against the pass's files: `c2report_bench --verify [Reference.wav]`.
 // Reads the reference (or writes a 74-minute pattern image to $TMPDIR first) through the
 // simulated drive of all-c2-forms.drive into an extraction, then times the full comparison
 // twice and prints the seconds and the peak memory. Files go to $TMPDIR (or /tmp) and are
@@ -20,6 +22,7 @@
 #include "report/c2report.h"
 #include "report/output/ranking.h"
 #include "report/study.h"
+#include "report/verify.h"
 #include "simdrive/audio_source.h"
 #include "simdrive/description.h"
 #include "wav/wav_header.h"
@@ -28,6 +31,7 @@ namespace {
 
 constexpr std::int64_t kImageSectors = 333'000;
 constexpr std::int64_t kAudio = 2352, kC2 = 294, kChunk = 24;
+constexpr std::array<const char*, 3> kForms{"readcd14", "d8", "density"};
 
 std::string PeakMemory() {
     std::ifstream status("/proc/self/status");
@@ -105,11 +109,11 @@ double WallSeconds(Run run) {
 int StudySixPasses(const std::filesystem::path& folder, const std::string& reference) {
     std::string passes;
     for (int i = 0; i < 6; ++i) {
-        const std::string name =
-            "Drive.form" + std::to_string(i % 3) + "." + (i < 3 ? "8x" : "max");
+        const std::string form = kForms[static_cast<std::size_t>(i % 3)];
+        const std::string name = "Drive." + form + "." + (i < 3 ? "8x" : "max");
         std::filesystem::copy_file(folder / "Drive.wav", folder / (name + ".wav"));
         std::filesystem::copy_file(folder / "Drive.c2", folder / (name + ".c2"));
-        passes += std::string(i == 0 ? "" : ",") + R"({"form": "form)" + std::to_string(i % 3) +
+        passes += std::string(i == 0 ? "" : ",") + R"({"form": ")" + form +
                   R"(", "speedRequested": ")" + (i < 3 ? "8x" : "max") +
                   R"(", "speedSet": true, "speedReportedKBps": null, "wav": ")" + name +
                   R"(.wav", "c2": ")" + name + R"(.c2", "sectors": 333000, "failedSectors": 0, )" +
@@ -117,7 +121,7 @@ int StudySixPasses(const std::filesystem::path& folder, const std::string& refer
     }
     std::ofstream(folder / "Drive.study.json")
         << R"({"format": "Quellor study", "formatVersion": 1, "drive": {"vendor": "SIM", )"
-        << R"("product": "BENCH", "revision": "1"}, "formsFound": ["form0", "form1", "form2"], )"
+        << R"("product": "BENCH", "revision": "1"}, "formsFound": ["readcd14", "d8", "density"], )"
         << R"("passes": [)" << passes << "]}";
     std::ostringstream out, err;
     const std::string wav = (folder / "Drive.wav").string(), c2 = (folder / "Drive.c2").string();
@@ -137,6 +141,50 @@ int StudySixPasses(const std::filesystem::path& folder, const std::string& refer
     return code;
 }
 
+// A study of the one pass, judged to make its submission, then --verify of that submission
+// against one verdict of the same files, each timed.
+int VerifyOnePass(const std::filesystem::path& folder, const std::string& reference) {
+    std::filesystem::rename(folder / "Drive.wav", folder / "Drive.readcd14.wav");
+    std::filesystem::rename(folder / "Drive.c2", folder / "Drive.readcd14.c2");
+    std::ofstream(folder / "Drive.study.json")
+        << R"({"format": "Quellor study", "formatVersion": 1, "drive": {"vendor": "SIM", )"
+        << R"("product": "BENCH", "revision": "1"}, "formsFound": ["readcd14"], "passes": [)"
+        << R"({"form": "readcd14", "speedRequested": null, "speedSet": false, )"
+        << R"("speedReportedKBps": null, "wav": "Drive.readcd14.wav", "c2": "Drive.readcd14.c2", )"
+        << R"("sectors": 333000, "failedSectors": 0, "seconds": 0, "completed": true, )"
+        << R"("error": null}]})";
+    std::ostringstream out, err;
+    if (report::RunStudy(reference, (folder / "Drive.study.json").string(), out, err) != 0) {
+        std::cerr << out.str() << err.str();
+        return 1;
+    }
+    const auto bytes = [&](const char* name) { return std::filesystem::file_size(folder / name); };
+    std::printf(
+        "evidence: submission of %ju bytes for files of %ju bytes (%.3f %%)\n",
+        static_cast<std::uintmax_t>(bytes("Drive.submission.json")),
+        static_cast<std::uintmax_t>(bytes("Drive.readcd14.wav") + bytes("Drive.readcd14.c2")),
+        100.0 * static_cast<double>(bytes("Drive.submission.json")) /
+            static_cast<double>(bytes("Drive.readcd14.wav") + bytes("Drive.readcd14.c2")));
+    const std::string wav = (folder / "Drive.readcd14.wav").string();
+    const std::string c2 = (folder / "Drive.readcd14.c2").string();
+    std::cout << "load average before: " << LoadAverage() << '\n';
+    const double one = WallSeconds([&] {
+        (void)report::RunC2Report({reference, wav, c2}, out, err);
+    });
+    int code = 0;
+    std::ostringstream verified;
+    const double verify = WallSeconds([&] {
+        code = report::RunVerify(reference, (folder / "Drive.submission.json").string(), verified,
+                                 err);
+    });
+    std::cout << verified.str() << err.str();
+    std::printf(
+        "one verdict: %.2f s wall; --verify of its pass: exit %d, %.2f s wall (%.2f x one)\n", one,
+        code, verify, verify / one);
+    std::cout << "load average after: " << LoadAverage() << '\n';
+    return code;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -144,8 +192,9 @@ int main(int argc, char** argv) {
     const std::filesystem::path folder =
         std::filesystem::path(tmp ? tmp : "/tmp") / "c2report_bench";
     std::filesystem::create_directories(folder);
-    const bool study = argc > 1 && std::string(argv[1]) == "--study";
-    if (study) {
+    const std::string mode = argc > 1 ? argv[1] : "";
+    const bool study = mode == "--study", verify = mode == "--verify";
+    if (study || verify) {
         --argc;
         ++argv;
     }
@@ -176,8 +225,9 @@ int main(int argc, char** argv) {
         std::cerr << "cannot write the extraction\n";
         return 1;
     }
-    if (study) {
-        const int code = StudySixPasses(folder, reference);
+    if (study || verify) {
+        const int code =
+            study ? StudySixPasses(folder, reference) : VerifyOnePass(folder, reference);
         std::filesystem::remove_all(folder);
         return code;
     }
