@@ -220,31 +220,21 @@ void WriteRankingPage(const std::vector<RankedDrive>& drives, std::ostream& out)
     WritePageEnd(out);
 }
 
-namespace {
-
-// One verdict of a comparison, read; the same file twice (by its content, whatever its name)
-// would rank one drive twice.
-std::optional<RankedDrive> ReadRankedVerdict(const std::string& path,
-                                             std::unordered_map<std::string, std::string>& seen,
-                                             std::string& error) {
+std::optional<RankedDrive> ReadVerdictRow(const std::string& path, std::string& error,
+                                          std::string* sha256) {
     const JsonLimits limits;
     const auto text = ReadSmallInput(path, limits.maxBytes, error);
     if (!text) {
         return std::nullopt;
     }
-    Sha256 sha;
-    sha.Update(std::span(reinterpret_cast<const std::uint8_t*>(text->data()), text->size()));
-    const auto [first, fresh] = seen.emplace(sha.FinalHex(), path);
-    if (!fresh) {
-        error = Quoted(path) + " repeats " + Quoted(first->second) +
-                " (the same verdict): each drive is ranked once.";
-        return std::nullopt;
+    if (sha256 != nullptr) {
+        Sha256 sha;
+        sha.Update(std::span(reinterpret_cast<const std::uint8_t*>(text->data()), text->size()));
+        *sha256 = sha.FinalHex();
     }
     const auto json = ParseFormatJson(path, *text, limits, kVerdictFile, error);
     return json ? RankedFromVerdict(*json, path, error) : std::nullopt;
 }
-
-}  // namespace
 
 int RunCompare(const std::vector<std::string>& paths, std::ostream& out, std::ostream& err) {
     if (paths.empty()) {
@@ -267,10 +257,16 @@ int RunCompare(const std::vector<std::string>& paths, std::ostream& out, std::os
     drives.reserve(paths.size());
     std::unordered_map<std::string, std::string> seen;
     for (const std::string& path : paths) {
-        std::string error;
-        auto drive = ReadRankedVerdict(path, seen, error);
+        std::string error, sha256;
+        auto drive = ReadVerdictRow(path, error, &sha256);
         if (!drive) {
             err << error << '\n';
+            return kExitBadInput;
+        }
+        // The same file twice (by its content, whatever its name) would rank one drive twice.
+        if (const auto [first, fresh] = seen.emplace(sha256, path); !fresh) {
+            err << Quoted(path) << " repeats " << Quoted(first->second)
+                << " (the same verdict): each drive is ranked once.\n";
             return kExitBadInput;
         }
         if (!drives.empty() && drive->referenceSha256 != drives.front().referenceSha256) {
