@@ -143,7 +143,7 @@ void WriteRankingTable(const std::vector<RankedDrive>& drives, const std::string
                        std::ostream& out) {
     std::size_t nameWidth = 5;
     for (const RankedDrive& d : drives) {
-        nameWidth = std::max(nameWidth, d.drive.size());
+        nameWidth = std::max(nameWidth, ConsoleText(d.drive).size());
     }
     out << heading << '\n'
         << "     " << std::string(nameWidth, ' ')
@@ -153,15 +153,16 @@ void WriteRankingTable(const std::vector<RankedDrive>& drives, const std::string
            "unreadable  C2 alignment\n";
     for (std::size_t i = 0; i < drives.size(); ++i) {
         const RankedDrive& d = drives[i];
-        out << Column(std::to_string(i + 1), 3, true) << "  " << Column(d.drive, nameWidth, false)
-            << "  " << Column(Decimals(d.missedPerMillion), 14, true) << "  "
+        out << Column(std::to_string(i + 1), 3, true) << "  "
+            << Column(ConsoleText(d.drive), nameWidth, false) << "  "
+            << Column(Decimals(d.missedPerMillion), 14, true) << "  "
             << Column(RateText(d.falseFlagRate), 11, true) << "  "
             << Column(RateText(d.detectionRate), 9, true) << "  "
             << Column(Decimals(d.literalMissedPerMillion), 14, true) << "  "
             << Column(RateText(d.literalFalseFlagRate), 11, true) << "  "
             << Column(SignedNumber(d.offsetSamples), 6, true) << "  "
             << Column(Grouped(static_cast<std::uint64_t>(d.unreadableSectors)), 10, true) << "  "
-            << (d.moved ? kMovedMark : "") << d.c2Alignment << '\n';
+            << (d.moved ? kMovedMark : "") << ConsoleText(d.c2Alignment) << '\n';
     }
     out << "(* the pointers fit best moved: a ripper that applies this lag trusts the best "
            "alignment's figures)\n";
