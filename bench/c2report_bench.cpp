@@ -7,6 +7,11 @@
 // simulated drive of all-c2-forms.drive into an extraction, then times the full comparison
 // twice and prints the seconds and the peak memory. Files go to $TMPDIR (or /tmp) and are
 // removed afterwards.
+// With --files first, files from strangers at scale, with no disc: `c2report_bench --files`
+// ranks 100,000 small verdicts (seconds, peak memory), then reads a study of 100,000 passes
+// (refused: larger than 16 MB), one of 60,000 (refused: only 4 forms x 372 speeds
+// are distinct) and judges one of every distinct pass, their
+// files missing (seconds each).
 #include <array>
 #include <chrono>
 #include <cstdio>
@@ -30,8 +35,8 @@
 namespace {
 
 constexpr std::int64_t kImageSectors = 333'000;
+constexpr std::array<const char*, 4> kForms{"readcd14", "d8", "density", "readcd12"};
 constexpr std::int64_t kAudio = 2352, kC2 = 294, kChunk = 24;
-constexpr std::array<const char*, 3> kForms{"readcd14", "d8", "density"};
 
 std::string PeakMemory() {
     std::ifstream status("/proc/self/status");
@@ -109,11 +114,11 @@ double WallSeconds(Run run) {
 int StudySixPasses(const std::filesystem::path& folder, const std::string& reference) {
     std::string passes;
     for (int i = 0; i < 6; ++i) {
-        const std::string form = kForms[static_cast<std::size_t>(i % 3)];
-        const std::string name = "Drive." + form + "." + (i < 3 ? "8x" : "max");
+        const std::string name =
+            "Drive." + std::string(kForms[i % 3]) + "." + (i < 3 ? "8x" : "max");
         std::filesystem::copy_file(folder / "Drive.wav", folder / (name + ".wav"));
         std::filesystem::copy_file(folder / "Drive.c2", folder / (name + ".c2"));
-        passes += std::string(i == 0 ? "" : ",") + R"({"form": ")" + form +
+        passes += std::string(i == 0 ? "" : ",") + R"({"form": ")" + kForms[i % 3] +
                   R"(", "speedRequested": ")" + (i < 3 ? "8x" : "max") +
                   R"(", "speedSet": true, "speedReportedKBps": null, "wav": ")" + name +
                   R"(.wav", "c2": ")" + name + R"(.c2", "sectors": 333000, "failedSectors": 0, )" +
@@ -185,6 +190,74 @@ int VerifyOnePass(const std::filesystem::path& folder, const std::string& refere
     return code;
 }
 
+std::string SmallVerdict(int i) {
+    return R"({"format": "c2report verdict", "formatVersion": 1, "drive": "Drive )" +
+           std::to_string(i) +
+           R"(", "bytesCompared": 2352000, "missedPerMillion": 1.5, "c2": {"literal": {"bytes": )"
+           R"({"falseFlagRate": 0.01}}, "best": {"bytes": {"falseFlagRate": null, )"
+           R"("detectionRate": 0.99, "missed": )" +
+           std::to_string(i % 1000) +
+           R"(}, "missedPerMillion": 0.5, "shift": {"pointerBits": 0, "text": "as delivered"}}}, )"
+           R"("alignment": {"offsetSamples": 6}, "zeroFilled": {"sectors": 0}, "inputs": )"
+           R"({"reference": {"sha256": ")" +
+           std::string(64, 'a') + R"("}}})";
+}
+
+// A study of `count` passes whose files are all missing; passes repeat a form and speed once
+// there are more than the 1,488 distinct ones.
+void WriteManyPassStudy(const std::filesystem::path& path, int count) {
+    std::ofstream study(path);
+    study << R"({"format": "Quellor study", "formatVersion": 1, "drive": {"vendor": "SIM", )"
+          << R"("product": "BENCH", "revision": "1"}, "formsFound": [], "passes": [)";
+    for (int i = 0; i < count; ++i) {
+        const int speed = (i / 4) % 372;
+        std::string speedText = speed == 0 ? "max" : std::to_string(speed), name("P");
+        speedText += speed == 0 ? "" : "x";
+        name += std::to_string(i);
+        study << (i == 0 ? "" : ",") << R"({"form": ")" << kForms[i % 4]
+              << R"(", "speedRequested": ")" << speedText
+              << R"(", "speedSet": true, "speedReportedKBps": null, "wav": ")" << name
+              << R"(.wav", "c2": ")" << name << R"(.c2", "sectors": 1000, "failedSectors": 0, )"
+              << R"("seconds": 0, "completed": true, "error": null})";
+    }
+    study << "]}";
+}
+
+int FilesAtScale(const std::filesystem::path& folder) {
+    std::filesystem::current_path(folder);  // --compare writes its files here
+    std::vector<std::string> verdicts;
+    for (int i = 0; i < 100'000; ++i) {
+        std::string name("v");
+        name += std::to_string(i);
+        verdicts.push_back(name + ".report.json");
+        std::ofstream(verdicts.back()) << SmallVerdict(i);
+    }
+    std::ofstream out("console.txt");
+    std::ostringstream err;
+    std::cout << "load average before: " << LoadAverage() << '\n';
+    int code = 0;
+    const double compare = WallSeconds([&] { code = report::RunCompare(verdicts, out, err); });
+    std::printf("--compare of 100,000 verdicts: exit %d, %.2f s wall, peak memory%s\n", code,
+                compare, PeakMemory().c_str());
+    std::string error;
+    simdrive::PatternSource source(100, 7);
+    if (!simdrive::WriteWavFile("Reference.wav", source, error)) {
+        std::cerr << error << '\n';
+        return 1;
+    }
+    for (const int passes : {100'000, 60'000, 4 * 372}) {
+        WriteManyPassStudy("Many.study.json", passes);
+        std::ostringstream studyErr;
+        const double seconds = WallSeconds(
+            [&] { code = report::RunStudy("Reference.wav", "Many.study.json", out, studyErr); });
+        std::printf("--study of %d passes, files missing: exit %d, %.2f s wall\n", passes, code,
+                    seconds);
+        std::cout << "  " << studyErr.str().substr(0, studyErr.str().find('\n')) << '\n';
+    }
+    std::cout << "load average after: " << LoadAverage() << '\n';
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -192,6 +265,12 @@ int main(int argc, char** argv) {
     const std::filesystem::path folder =
         std::filesystem::path(tmp ? tmp : "/tmp") / "c2report_bench";
     std::filesystem::create_directories(folder);
+    if (argc > 1 && std::string(argv[1]) == "--files") {
+        const int code = FilesAtScale(folder);
+        std::filesystem::current_path(folder.parent_path());
+        std::filesystem::remove_all(folder);
+        return code;
+    }
     const std::string mode = argc > 1 ? argv[1] : "";
     const bool study = mode == "--study", verify = mode == "--verify";
     if (study || verify) {

@@ -89,7 +89,7 @@ std::FILE* CreateNewFile(const std::string& path, bool& exists) {
     return file;
 }
 
-bool ReplaceFile(const std::string& from, const std::string& to) {
+bool RenameOver(const std::string& from, const std::string& to) {
     return rename(from.c_str(), to.c_str()) == 0;
 }
 

@@ -101,7 +101,7 @@ std::FILE* CreateNewFile(const std::string& path, bool& exists) {
     return file;
 }
 
-bool ReplaceFile(const std::string& from, const std::string& to) {
+bool RenameOver(const std::string& from, const std::string& to) {
     return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
 }
 

@@ -22,7 +22,7 @@ enum class FileKind { regular, missing, directory, fifo, device, socket, other, 
 [[nodiscard]] std::FILE* CreateNewFile(const std::string& path, bool& exists);
 
 // Renames `from` to `to`, replacing what `to` names (a link itself, never its target).
-[[nodiscard]] bool ReplaceFile(const std::string& from, const std::string& to);
+[[nodiscard]] bool RenameOver(const std::string& from, const std::string& to);
 
 void RemoveFile(const std::string& path);
 

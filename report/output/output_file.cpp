@@ -152,7 +152,7 @@ bool WriteWholeFile(const std::string& path, const std::function<void(std::ostre
         written = stream.good() && buffer.Flush();
     }
     written = std::fclose(file) == 0 && written;
-    written = written && platform::ReplaceFile(temporary, path);
+    written = written && platform::RenameOver(temporary, path);
     if (!written) {
         platform::RemoveFile(temporary);
     }

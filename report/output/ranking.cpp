@@ -143,7 +143,7 @@ void WriteRankingTable(const std::vector<RankedDrive>& drives, const std::string
                        std::ostream& out) {
     std::size_t nameWidth = 5;
     for (const RankedDrive& d : drives) {
-        nameWidth = std::max(nameWidth, d.drive.size());
+        nameWidth = std::max(nameWidth, ConsoleText(d.drive).size());
     }
     out << heading << '\n'
         << "     " << std::string(nameWidth, ' ')
@@ -153,15 +153,16 @@ void WriteRankingTable(const std::vector<RankedDrive>& drives, const std::string
            "unreadable  C2 alignment\n";
     for (std::size_t i = 0; i < drives.size(); ++i) {
         const RankedDrive& d = drives[i];
-        out << Column(std::to_string(i + 1), 3, true) << "  " << Column(d.drive, nameWidth, false)
-            << "  " << Column(Decimals(d.missedPerMillion), 14, true) << "  "
+        out << Column(std::to_string(i + 1), 3, true) << "  "
+            << Column(ConsoleText(d.drive), nameWidth, false) << "  "
+            << Column(Decimals(d.missedPerMillion), 14, true) << "  "
             << Column(RateText(d.falseFlagRate), 11, true) << "  "
             << Column(RateText(d.detectionRate), 9, true) << "  "
             << Column(Decimals(d.literalMissedPerMillion), 14, true) << "  "
             << Column(RateText(d.literalFalseFlagRate), 11, true) << "  "
             << Column(SignedNumber(d.offsetSamples), 6, true) << "  "
             << Column(Grouped(static_cast<std::uint64_t>(d.unreadableSectors)), 10, true) << "  "
-            << (d.moved ? kMovedMark : "") << d.c2Alignment << '\n';
+            << (d.moved ? kMovedMark : "") << ConsoleText(d.c2Alignment) << '\n';
     }
     out << "(* the pointers fit best moved: a ripper that applies this lag trusts the best "
            "alignment's figures)\n";
@@ -220,32 +221,20 @@ void WriteRankingPage(const std::vector<RankedDrive>& drives, std::ostream& out)
     WritePageEnd(out);
 }
 
-namespace {
-
-// One verdict of a comparison, read; the same file twice (by its content, whatever its name)
-// would rank one drive twice.
-std::optional<RankedDrive> ReadRankedVerdict(const std::string& path,
-                                             std::unordered_map<std::string, std::string>& seen,
-                                             std::string& error) {
+std::optional<RankedDrive> ReadVerdictRow(const std::string& path, std::string& error,
+                                          std::string* sha256) {
     const JsonLimits limits;
     const auto text = ReadSmallInput(path, limits.maxBytes, error);
     if (!text) {
         return std::nullopt;
     }
-    const auto [first, fresh] =
-        seen.emplace(runtime::Sha256Hex(std::span(
-                         reinterpret_cast<const std::uint8_t*>(text->data()), text->size())),
-                     path);
-    if (!fresh) {
-        error = Quoted(path) + " repeats " + Quoted(first->second) +
-                " (the same verdict): each drive is ranked once.";
-        return std::nullopt;
+    if (sha256 != nullptr) {
+        *sha256 = runtime::Sha256Hex(
+            std::span(reinterpret_cast<const std::uint8_t*>(text->data()), text->size()));
     }
     const auto json = ParseFormatJson(path, *text, limits, kVerdictFile, error);
     return json ? RankedFromVerdict(*json, path, error) : std::nullopt;
 }
-
-}  // namespace
 
 int RunCompare(const std::vector<std::string>& paths, std::ostream& out, std::ostream& err) {
     if (paths.empty()) {
@@ -268,10 +257,16 @@ int RunCompare(const std::vector<std::string>& paths, std::ostream& out, std::os
     drives.reserve(paths.size());
     std::unordered_map<std::string, std::string> seen;
     for (const std::string& path : paths) {
-        std::string error;
-        auto drive = ReadRankedVerdict(path, seen, error);
+        std::string error, sha256;
+        auto drive = ReadVerdictRow(path, error, &sha256);
         if (!drive) {
             err << error << '\n';
+            return kExitBadInput;
+        }
+        // The same file twice (by its content, whatever its name) would rank one drive twice.
+        if (const auto [first, fresh] = seen.emplace(sha256, path); !fresh) {
+            err << Quoted(path) << " repeats " << Quoted(first->second)
+                << " (the same verdict): each drive is ranked once.\n";
             return kExitBadInput;
         }
         if (!drives.empty() && drive->referenceSha256 != drives.front().referenceSha256) {

@@ -43,6 +43,12 @@ struct RankedDrive {
                                                            const std::string& path,
                                                            std::string& error);
 
+// Reads the verdict file at `path` and its row; nothing, with the sentence in `error`, when it
+// is not a verdict of this version or a field breaks its rule. `sha256`, when given, receives
+// the hash of the file's bytes.
+[[nodiscard]] std::optional<RankedDrive> ReadVerdictRow(const std::string& path, std::string& error,
+                                                        std::string* sha256 = nullptr);
+
 // Fewest missed bytes per million compared at the best alignment first, then the lowest
 // false-flag rate there (none flagged counts as none false), then the name.
 void SortRanking(std::vector<RankedDrive>& drives);

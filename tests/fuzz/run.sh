@@ -5,6 +5,7 @@
 # build/fuzz/crashes/. Fails when any harness crashed; its log is printed.
 #   tests/fuzz/run.sh                    # 30 s each, as CI runs them
 #   tests/fuzz/run.sh -runs=10000000     # ten million executions each
+#   FUZZ_TARGETS="study_reader verdict_reader" tests/fuzz/run.sh -max_total_time=600
 set -uo pipefail
 cd "$(dirname "$0")/../.."
 build=build/fuzz
@@ -12,8 +13,11 @@ build=build/fuzz
 run_one() {
     local target=$1
     shift
+    local dictionary=()
     mkdir -p "$build/corpus/$target"
-    "$build/bin/${target}_fuzz" "$@" -timeout=10 -print_final_stats=1 \
+    # A harness of a text format has a dictionary of its keys beside it.
+    [[ -f tests/fuzz/$target.dict ]] && dictionary=(-dict="tests/fuzz/$target.dict")
+    "$build/bin/${target}_fuzz" "$@" "${dictionary[@]}" -timeout=10 -print_final_stats=1 \
         -artifact_prefix="$build/crashes/$target-" \
         "$build/corpus/$target" "tests/fuzz/corpus/$target" >"$build/logs/$target.log" 2>&1
 }
@@ -54,6 +58,9 @@ main() {
     for harness in tests/fuzz/*_fuzz.cpp; do
         target=${harness##*/}
         target=${target%_fuzz.cpp}
+        if [[ -n ${FUZZ_TARGETS:-} && " $FUZZ_TARGETS " != *" $target "* ]]; then
+            continue
+        fi
         while ((${#running[@]} >= 2)); do
             wait_one
         done

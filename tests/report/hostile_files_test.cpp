@@ -297,6 +297,16 @@ TEST_F(HostileFiles, ControlCharactersFromAFileAreShownEscaped) {
     ASSERT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(run.out.find('\x1b'), std::string::npos);
     EXPECT_NE(run.out.find("Study of \\x1b[2J\\x1b]0;owned\\x07 "), std::string::npos) << run.out;
+    // A verdict's own texts, in the ranking's table.
+    Json verdict = Json::parse(testing_support::ReadFileText(Path("A.report.json")));
+    verdict["study"]["form"] = "d8\u009b31m";
+    verdict["c2"]["best"]["shift"]["text"] = "late\r";
+    WriteText("Odd.json", verdict.dump());
+    const RunResult compare = Run({"--compare", "Odd.json"});
+    ASSERT_EQ(compare.exitCode, 0) << compare.err;
+    EXPECT_NE(compare.out.find("d8\\u009b31m"), std::string::npos) << compare.out;
+    EXPECT_NE(compare.out.find("late\\x0d"), std::string::npos) << compare.out;
+    EXPECT_EQ(compare.out.find('\r'), std::string::npos);
 }
 
 #ifndef _WIN32
