@@ -294,8 +294,14 @@ TEST_F(HostileFiles, ControlCharactersFromAFileAreShownEscaped) {
     study["drive"]["vendor"] = "\x1b[2J\x1b]0;owned\x07";
     WriteText("D.study.json", study.dump());
     const RunResult run = Study();
-    ASSERT_EQ(run.exitCode, 0) << run.err;
+    // Judged, but not shared: no INQUIRY vendor holds an escape sequence.
+    ASSERT_EQ(run.exitCode, 1) << run.err;
+    EXPECT_NE(run.err.find("No submission written: \"D.submission.json\" is not a usable "
+                           "Marrowby submission: drive.vendor: \"\\u001b[2J"),
+              std::string::npos)
+        << run.err;
     EXPECT_EQ(run.out.find('\x1b'), std::string::npos);
+    EXPECT_EQ(run.err.find('\x1b'), std::string::npos);
     EXPECT_NE(run.out.find("Study of \\x1b[2J\\x1b]0;owned\\x07 "), std::string::npos) << run.out;
     // A verdict's own texts, in the ranking's table.
     Json verdict = Json::parse(testing_support::ReadFileText(Path("A.report.json")));
