@@ -289,6 +289,7 @@ PassReport ExtractPass(const OutputNames& names, std::int32_t firstSector, std::
     }
 
     ReadFailures failures;
+    drive.waitedInVain = false;  // each pass waits for a pause anew
     const std::int64_t dataRead =
         ReadAllChunks(pool, drive, firstSector, endSector, loss, failures);
     SendEndMarker(pool);
