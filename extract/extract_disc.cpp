@@ -211,8 +211,8 @@ void ReportSlowReads(const ReadTimes& times) {
     }
     runtime::WriteLn();
     runtime::WriteInt(times.slowReads, 0);
-    runtime::WriteString(" slow reads, the slowest");
-    runtime::WriteFixed(std::chrono::duration<double>(times.slowest).count(), 1, 0);
+    runtime::WriteString(" slow reads, the slowest ");
+    runtime::WriteFixed(std::chrono::duration<double>(times.slowest).count(), 1, 1);
     runtime::WriteString(" s at sector ");
     runtime::WriteInt(times.slowestSector, 0);
 }
