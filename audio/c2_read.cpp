@@ -7,6 +7,7 @@
 #include "audio/drive_command.h"
 #include "drive/aspi_proc.h"
 #include "drive/inquiry.h"
+#include "drive/manners.h"
 #include "runtime/error.h"
 
 namespace audio {
@@ -96,7 +97,8 @@ enum class Probe { passed, refused, unreadable };
 Probe ProbeOnce(std::int64_t sector, drive::DriveRecord& drive) {
     detectionC2.fill(std::byte{0});
     detectionAudio.fill(std::byte{0});
-    const drive::CommandResult result = RunC2Read(detectionC2, detectionAudio, 1, sector, drive);
+    const drive::CommandResult result =
+        ReadAudioC2Answer(detectionC2, detectionAudio, 1, sector, drive);
     if (result.SucceededInFull()) {
         return Probe::passed;
     }
@@ -141,7 +143,16 @@ drive::CommandResult ReadAudioC2Answer(std::span<std::byte> c2Buffer,
         noForm.status = aspi::statusInvalidRequest;
         return noForm;
     }
-    return RunC2Read(c2Buffer, audioBuffer, count, sector, drive);
+    // A drive that paused or reported a change is asked again; each answer is split anew, so
+    // the buffers hold the last one only.
+    drive::Patience patience(drive::readUnitAttentions, !drive.waitedInVain);
+    drive::CommandResult answer;
+    do {
+        answer = RunC2Read(c2Buffer, audioBuffer, count, sector, drive);
+    } while (patience.SendAgain(answer));
+    drive.waitedInVain = patience.End() == drive::PatienceEnd::neverReady;
+    answer.elapsed = patience.CommandTime();
+    return answer;
 }
 
 C2Search FindC2Mode(std::int32_t sector, drive::DriveRecord& drive) {

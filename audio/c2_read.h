@@ -22,7 +22,9 @@ namespace audio {
                                std::int32_t count, std::int64_t sector, drive::DriveRecord& drive);
 
 // The same read, with the drive's whole answer: a study tells a disc that is gone from a
-// sector that could not be read.
+// sector that could not be read. Both send the read again as drive/manners.h decides (after a
+// unit attention, or while the drive becomes ready); the answer is the last one, its `elapsed`
+// the time spent in all of its reads, waits left out.
 [[nodiscard]] drive::CommandResult ReadAudioC2Answer(std::span<std::byte> c2Buffer,
                                                      std::span<std::byte> audioBuffer,
                                                      std::int32_t count, std::int64_t sector,

@@ -10,6 +10,7 @@ constexpr std::uint8_t opReadCapacity = 0x25;
 constexpr std::uint8_t opModeSense6 = 0x1A;
 constexpr std::uint8_t opModeSense10 = 0x5A;
 constexpr std::uint8_t opModeSelect6 = 0x15;
+constexpr std::uint8_t opTestUnitReady = 0x00;
 constexpr std::uint8_t opRezeroUnit = 0x01;
 constexpr std::uint8_t opReadCd = 0xBE;
 constexpr std::uint8_t opVendorReadCdda = 0xD8;
@@ -100,6 +101,10 @@ std::array<std::uint8_t, densityListBytes> C2DensityParameterList() {
 
 std::array<std::uint8_t, densityListBytes> DataDensityParameterList() {
     return DensityParameterList(0x00, 2'048);
+}
+
+CommandBlock TestUnitReadyCommand() {
+    return Block(6, opTestUnitReady);
 }
 
 CommandBlock RezeroUnitCommand() {

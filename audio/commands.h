@@ -44,6 +44,7 @@ inline constexpr std::int32_t c2ReadCd = 3;
 // pointers), and density 0 with block length 2,048 (data, as a drive starts).
 [[nodiscard]] std::array<std::uint8_t, densityListBytes> C2DensityParameterList();
 [[nodiscard]] std::array<std::uint8_t, densityListBytes> DataDensityParameterList();
+[[nodiscard]] CommandBlock TestUnitReadyCommand();
 [[nodiscard]] CommandBlock RezeroUnitCommand();
 // SET CD SPEED with a read speed in kB/s (0xFFFF: the drive's fastest); the write speed is
 // left at the fastest.

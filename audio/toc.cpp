@@ -6,9 +6,31 @@
 #include "audio/drive_command.h"
 #include "audio/toc_decode.h"
 #include "drive/aspi_proc.h"
+#include "drive/manners.h"
 #include "runtime/error.h"
 
 namespace audio {
+
+DriveReady AwaitReady(drive::DriveRecord& drive, void (*announceWait)()) {
+    drive.waitedInVain = false;
+    const CommandBlock block = TestUnitReadyCommand();
+    drive::Patience patience(drive::startUnitAttentions, true, announceWait);
+    drive::CommandResult answer;
+    do {
+        answer = RunWithoutReply(drive, DriveCommand(block, drive::DataDirection::none, 0, 0));
+    } while (patience.SendAgain(answer));
+    switch (patience.End()) {
+        case drive::PatienceEnd::unitAttentionKept:
+            return DriveReady::unitAttentionKept;
+        case drive::PatienceEnd::neverReady:
+            return DriveReady::neverReady;
+        case drive::PatienceEnd::answered:
+            break;
+    }
+    return drive::ReadinessOf(answer) == drive::Readiness::noDisc ? DriveReady::noDisc
+                                                                  : DriveReady::ready;
+}
+
 std::int32_t ReadToc(std::span<TocEntry> table, std::int32_t& lastTrack, std::int32_t& firstTrack,
                      drive::DriveRecord& drive) {
     const CommandBlock block = ReadTocCommand();

@@ -21,6 +21,15 @@ struct TocEntry {
     std::int64_t endSector = 0;  // first sector after the track's readable area
 };
 
+// How the drive stood when it was asked to be ready: ready (or answering otherwise, which the
+// table of contents' own read then meets), without a disc, still becoming ready after 30 s, or
+// reporting a change at every TEST UNIT READY.
+enum class DriveReady { ready, noDisc, neverReady, unitAttentionKept };
+
+// Sends TEST UNIT READY until the drive is ready, with the patience of drive/manners.h;
+// `announceWait` (may be null) is called once before the first wait.
+[[nodiscard]] DriveReady AwaitReady(drive::DriveRecord& drive, void (*announceWait)());
+
 // Fills entries 0..n-1 with the tracks and entry n with the lead-out; returns n (1..100), or 0
 // when the drive could not read a table of contents (no disc). `lastTrack` and `firstTrack`
 // receive the track numbers of the reply's header.

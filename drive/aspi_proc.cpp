@@ -231,6 +231,8 @@ CommandResult CommandSession::Run(const DriveRecord& drive, const ScsiCommand& c
     // A signal left over from an earlier request must not count for this one.
     CompletionEvent::Reset(srb.SRB_PostProc);
     commandState.pending = true;
+    runtime::Clock& clock = runtime::CurrentClock();
+    const runtime::Microseconds start = clock.Now();
     const std::uint32_t sent = TransportSend(&srb);
     // A path that refuses the block outright may never complete it: take its answer.
     if (sent != aspi::statusPending && LoadStatus(srb) == aspi::statusPending) {
@@ -239,7 +241,8 @@ CommandResult CommandSession::Run(const DriveRecord& drive, const ScsiCommand& c
                              : static_cast<std::uint8_t>(sent & 0xFF));
     }
     const auto status = static_cast<std::uint8_t>(WaitForSrb(&srb, srb.SRB_PostProc));
-    const CommandResult result = ResultOf(srb, status);
+    CommandResult result = ResultOf(srb, status);
+    result.elapsed = clock.Now() - start;
     // What never arrived reads as zero, never as bytes an earlier command left there.
     if (result.residual.has_value() && *result.residual > 0) {
         const std::uint32_t moved = command.transferLength - *result.residual;

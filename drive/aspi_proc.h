@@ -19,6 +19,7 @@
 #include "drive/aspi_contract.h"
 #include "drive/data_direction.h"
 #include "drive/drive_record.h"
+#include "runtime/clock.h"
 
 namespace drive {
 
@@ -91,6 +92,7 @@ struct CommandResult {
     std::uint8_t asc = 0;
     std::uint8_t ascq = 0;
     std::optional<std::uint32_t> residual;  // data bytes not moved, where the path counts them
+    runtime::Microseconds elapsed{0};       // from the send to the end of the wait
 
     // The command completed; for replies with an allocation length, a short one is normal.
     [[nodiscard]] bool Succeeded() const { return status == aspi::statusCompleted; }

@@ -15,6 +15,8 @@ struct DriveRecord {
     bool rezeroAfterRead = false;
     bool rawTocBcd = false;        // the full TOC's addresses are BCD
     bool densitySwitched = false;  // a MODE SELECT changed the block length; undo it at the end
+    // The drive stayed NOT READY through a whole wait; reads do not wait again until it answers.
+    bool waitedInVain = false;
 };
 
 }  // namespace drive

@@ -6,6 +6,7 @@
 #include "audio/c2_read.h"
 #include "drive/inquiry.h"
 #include "extract/file_names.h"
+#include "extract/progress.h"
 #include "extract/writer.h"
 #include "runtime/console.h"
 #include "runtime/error.h"
@@ -55,12 +56,6 @@ void CloseOutputFiles() {
     }
 }
 
-void PrintProgress(std::int32_t nextSector, std::int32_t firstSector, std::int32_t endSector) {
-    runtime::WriteChar('\r');
-    runtime::WriteFixed(static_cast<double>(nextSector) * 100.0 / (endSector - firstSector), 1, 5);
-    runtime::WriteString("% Done");
-}
-
 // Sectors that could not be read even on their own; each is stored as zeros.
 struct ReadFailures {
     std::int32_t sectors = 0;  // at most the lead-out, which is an int32
@@ -68,6 +63,7 @@ struct ReadFailures {
     bool driveLost = false;
     std::int32_t lostAtSector = 0;
     std::uint8_t lostAsc = 0;
+    ReadTimes times;
 
     void Note(std::int32_t sector) {
         ++sectors;
@@ -77,17 +73,34 @@ struct ReadFailures {
     }
 };
 
+// A chunk whose reads took longer than this is a slow region: firmware retrying a damaged area.
+constexpr runtime::Microseconds slowChunk = std::chrono::seconds(4);
+
+void NoteChunkTime(ReadTimes& times, std::int32_t sector, runtime::Microseconds spent) {
+    times.inReads += spent;
+    if (spent <= slowChunk) {
+        return;
+    }
+    ++times.slowReads;
+    if (spent > times.slowest) {
+        times.slowest = spent;
+        times.slowestSector = sector;
+    }
+}
+
 // A chunk fails as a whole when one of its sectors does; read alone, the others still arrive,
 // so only the sectors that fail by themselves are lost. False when the drive was lost and the
 // pass is to stop.
 bool ReadSectorBySector(BufferSlot& slot, drive::DriveRecord& drive, std::int32_t sector,
-                        std::int32_t count, DriveLoss loss, ReadFailures& failures) {
+                        std::int32_t count, DriveLoss loss, ReadFailures& failures,
+                        runtime::Microseconds& spent) {
     for (std::int32_t i = 0; i < count; ++i) {
         const auto at = static_cast<std::size_t>(i);
         const auto audio = slot.audio.subspan(at * audioBytesPerSector, audioBytesPerSector);
         const auto c2 = slot.c2.subspan(at * audio::c2RecordBytes, audio::c2RecordBytes);
         const drive::CommandResult answer =
             audio::ReadAudioC2Answer(c2, audio, 1, sector + i, drive);
+        spent += answer.elapsed;
         if (answer.SucceededInFull()) {
             continue;
         }
@@ -109,8 +122,14 @@ bool ReadSectorBySector(BufferSlot& slot, drive::DriveRecord& drive, std::int32_
 bool ReadChunk(SlotPool& pool, drive::DriveRecord& drive, std::int32_t sector, std::int32_t count,
                DriveLoss loss, ReadFailures& failures) {
     BufferSlot& slot = pool.TakeSlot(pool.freeQueue);
-    if (!audio::ReadAudioC2(slot.c2, slot.audio, count, sector, drive) &&
-        !ReadSectorBySector(slot, drive, sector, count, loss, failures)) {
+    // A drive that answers GOOD with fewer bytes than asked has not read the sectors.
+    const drive::CommandResult answer =
+        audio::ReadAudioC2Answer(slot.c2, slot.audio, count, sector, drive);
+    runtime::Microseconds spent = answer.elapsed;
+    const bool whole = answer.SucceededInFull() ||
+                       ReadSectorBySector(slot, drive, sector, count, loss, failures, spent);
+    NoteChunkTime(failures.times, sector, spent);
+    if (!whole) {
         pool.PutSlot(pool.freeQueue, slot);
         return false;
     }
@@ -135,13 +154,14 @@ std::int64_t ReadAllChunks(SlotPool& pool, drive::DriveRecord& drive, std::int32
                            std::int32_t endSector, DriveLoss loss, ReadFailures& failures) {
     std::int32_t nextSector = firstSector;
     std::int64_t dataSize = 0;
+    ProgressLine progress(firstSector, endSector, runtime::ConsoleIsTerminal());
     while (nextSector + ChunkSectors < endSector) {
         if (WriteFailed() || !ReadChunk(pool, drive, nextSector, ChunkSectors, loss, failures)) {
             return dataSize;
         }
         nextSector += ChunkSectors;
         dataSize += ChunkSectors * static_cast<std::int64_t>(audioBytesPerSector);
-        PrintProgress(nextSector, firstSector, endSector);
+        progress.Show(nextSector);
     }
     if (WriteFailed()) {
         return dataSize;
@@ -183,6 +203,18 @@ void ReportReadFailures(const ReadFailures& failures) {
     runtime::WriteString(" sectors, the first at sector ");
     runtime::WriteInt(failures.firstSector, 0);
     runtime::WriteString("; they are stored as zeros.");
+}
+
+void ReportSlowReads(const ReadTimes& times) {
+    if (times.slowReads == 0) {
+        return;
+    }
+    runtime::WriteLn();
+    runtime::WriteInt(times.slowReads, 0);
+    runtime::WriteString(" slow reads, the slowest ");
+    runtime::WriteFixed(std::chrono::duration<double>(times.slowest).count(), 1, 1);
+    runtime::WriteString(" s at sector ");
+    runtime::WriteInt(times.slowestSector, 0);
 }
 
 PassReport Failed(PassReport report) {
@@ -257,6 +289,7 @@ PassReport ExtractPass(const OutputNames& names, std::int32_t firstSector, std::
     }
 
     ReadFailures failures;
+    drive.waitedInVain = false;  // each pass waits for a pause anew
     const std::int64_t dataRead =
         ReadAllChunks(pool, drive, firstSector, endSector, loss, failures);
     SendEndMarker(pool);
@@ -273,12 +306,15 @@ PassReport ExtractPass(const OutputNames& names, std::int32_t firstSector, std::
     }
     CloseOutputFiles();
     ReportReadFailures(failures);
+    ReportSlowReads(failures.times);
     report.sectorsWritten =
         static_cast<std::int32_t>(dataKept / static_cast<std::int64_t>(audioBytesPerSector));
     report.failedSectors = failures.sectors;
     report.driveLost = failures.driveLost;
     report.lostAtSector = failures.lostAtSector;
     report.lostAsc = failures.lostAsc;
+    report.readTimes = failures.times;
+    report.audioBytesRead = dataRead;
     if (WriteFailed()) {
         ReportWriteFailure(names);
         return Failed(report);

@@ -8,6 +8,7 @@
 #include "extract/file_names.h"
 #include "extract/slot_pool.h"
 #include "extract/writer.h"
+#include "runtime/clock.h"
 
 namespace extract {
 
@@ -17,6 +18,14 @@ enum class ExtractOutcome { done, outputFailed, discUnreadable };
 // How a pass meets a drive that stops answering or whose disc is gone. A plain run reads on
 // and stores zeros; a study stops the pass there, keeps its files and goes on.
 enum class DriveLoss { readOn, stopPass };
+
+// How long a pass's reads took: chunks whose reads took more than 4 s are slow regions.
+struct ReadTimes {
+    runtime::Microseconds inReads{0};  // in read commands, waits for the drive left out
+    std::int32_t slowReads = 0;
+    runtime::Microseconds slowest{0};
+    std::int32_t slowestSector = 0;  // the first sector of the slowest chunk
+};
 
 // What one pass left behind.
 struct PassReport {
@@ -28,6 +37,8 @@ struct PassReport {
     std::uint8_t lostAsc = 0;  // 0x3A: medium not present
     FailedFile failedFile = FailedFile::none;
     std::int32_t osError = 0;  // of the failed write
+    ReadTimes readTimes;
+    std::int64_t audioBytesRead = 0;  // handed to the writer
 };
 
 // One pass with the drive's c2Method already found: names the files, reads first..end-1 into

@@ -94,6 +94,32 @@ std::string Argument(std::int32_t n) {
     return state.argumentBuffer.data();
 }
 
+void AnnounceWait() {
+    WriteLine("Waiting for the drive to become ready...");
+}
+
+// A disc just inserted spins up for some seconds, and the first command after a change reports
+// it: neither means that there is no disc. False, with the message printed and `exitCode` set,
+// when there is nothing to read.
+bool DriveIsReady(drive::DriveRecord& drive, std::int32_t& exitCode) {
+    switch (audio::AwaitReady(drive, AnnounceWait)) {
+        case audio::DriveReady::ready:
+            return true;
+        case audio::DriveReady::noDisc:
+            WriteLine("No CD found in specified drive!");
+            exitCode = 0;
+            return false;
+        case audio::DriveReady::neverReady:
+            WriteLine("The drive did not become ready in 30 s.");
+            break;
+        case audio::DriveReady::unitAttentionKept:
+            WriteLine("The drive keeps reporting a change (unit attention).");
+            break;
+    }
+    exitCode = 1;
+    return false;
+}
+
 // The drive of argument `n` and the end of its disc, with the slot pool ready; nothing, with
 // the message printed and `exitCode` set, when there is nothing to read.
 std::optional<std::pair<drive::DriveRecord*, std::int32_t>> DriveToRead(std::int32_t n,
@@ -108,6 +134,9 @@ std::optional<std::pair<drive::DriveRecord*, std::int32_t>> DriveToRead(std::int
         return std::nullopt;
     }
     drive::DriveRecord& drive = state.driveTable[static_cast<std::size_t>(driveNumber)];
+    if (!DriveIsReady(drive, exitCode)) {
+        return std::nullopt;
+    }
     std::int32_t lastTrack = 0;
     std::int32_t firstTrack = 0;
     const std::int32_t trackCount = audio::ReadToc(state.tocTable, lastTrack, firstTrack, drive);

@@ -1,7 +1,6 @@
 #include "extract/study.h"
 
 #include <array>
-#include <chrono>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -16,6 +15,7 @@
 #include "extract/study_file.h"
 #include "runtime/console.h"
 #include "runtime/error.h"
+#include "runtime/clock.h"
 #include "runtime/file_channel.h"
 #include "runtime/sha256.h"
 
@@ -162,6 +162,21 @@ std::string DriveLostText(const PassReport& report) {
            " at sector " + std::to_string(report.lostAtSector) + ".";
 }
 
+double Seconds(runtime::Microseconds time) {
+    return std::chrono::duration<double>(time).count();
+}
+
+void NoteReadTimes(const PassReport& report, StudyPass& pass) {
+    const ReadTimes& times = report.readTimes;
+    if (times.inReads.count() > 0) {
+        pass.measuredKBps = static_cast<double>(report.audioBytesRead) / 1000.0 /
+                            Seconds(times.inReads);
+    }
+    pass.slowReads = times.slowReads;
+    pass.slowestSeconds = Seconds(times.slowest);
+    pass.slowestSector = times.slowestSector;
+}
+
 bool Study::ReadPass(const PlannedPass& planned, std::size_t number, std::size_t count) {
     StudyPass pass;
     pass.form = formNames[static_cast<std::size_t>(planned.method)];
@@ -174,9 +189,11 @@ bool Study::ReadPass(const PlannedPass& planned, std::size_t number, std::size_t
     AnnouncePass(pass, number, count);
 
     drive_.c2Method = planned.method;
-    const auto start = std::chrono::steady_clock::now();
+    runtime::Clock& clock = runtime::CurrentClock();
+    const runtime::Microseconds start = clock.Now();
     const PassReport report = ExtractPass(names, 0, endSector_, drive_, pool_, DriveLoss::stopPass);
-    pass.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    pass.seconds = Seconds(clock.Now() - start);
+    NoteReadTimes(report, pass);
     audio::RestoreDataDensity(drive_);
     runtime::WriteLn();  // ends the progress line, or follows a message
 

@@ -16,6 +16,17 @@ Json OrNull(const std::optional<T>& value) {
     return value ? Json(*value) : Json(nullptr);
 }
 
+double Rounded(double value, double scale) {
+    return std::round(value * scale) / scale;
+}
+
+Json SlowReadsJson(const StudyPass& pass) {
+    const bool any = pass.slowReads > 0;
+    return Json{{"count", pass.slowReads},
+                {"slowestSeconds", any ? Json(Rounded(pass.slowestSeconds, 1000.0)) : Json(nullptr)},
+                {"slowestSector", any ? Json(pass.slowestSector) : Json(nullptr)}};
+}
+
 Json PassJson(const StudyPass& pass) {
     return Json{{"form", pass.form},
                 {"speedRequested", OrNull(pass.speedRequested)},
@@ -25,7 +36,10 @@ Json PassJson(const StudyPass& pass) {
                 {"c2", pass.c2},
                 {"sectors", pass.sectors},
                 {"failedSectors", pass.failedSectors},
-                {"seconds", std::round(pass.seconds * 1000.0) / 1000.0},
+                {"seconds", Rounded(pass.seconds, 1000.0)},
+                {"measuredKBps",
+                 pass.measuredKBps ? Json(Rounded(*pass.measuredKBps, 10.0)) : Json(nullptr)},
+                {"slowReads", SlowReadsJson(pass)},
                 {"completed", pass.completed},
                 {"error", OrNull(pass.error)}};
 }

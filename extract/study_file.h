@@ -19,6 +19,12 @@ struct StudyPass {
     std::int32_t sectors = 0;        // whole sectors in both files
     std::int32_t failedSectors = 0;  // stored as zeros
     double seconds = 0.0;
+    // Audio bytes read over the time spent in read commands, in kB/s (1,000 bytes): what the
+    // drive did, which its reported speed need not say. None when no time was measured.
+    std::optional<double> measuredKBps;
+    std::int32_t slowReads = 0;  // chunks whose reads took more than 4 s
+    double slowestSeconds = 0.0;
+    std::int32_t slowestSector = 0;  // the first sector of the slowest
     bool completed = false;
     std::optional<std::string> error;
 };

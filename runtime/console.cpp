@@ -28,6 +28,8 @@ public:
         Release();
     }
 
+    [[nodiscard]] bool Terminal() const { return kind_ == platform::ConsoleKind::characterDevice; }
+
     void Flush() {
         Claim();
         FlushClaimed();
@@ -123,6 +125,10 @@ void WriteInt(std::int32_t value, std::int32_t width) {
 
 void WriteFixed(double value, std::int32_t places, std::int32_t width) {
     console.Write(FormatFixed(value, places, width, CurrentDialect()).View());
+}
+
+bool ConsoleIsTerminal() {
+    return console.Terminal();
 }
 
 void FlushConsole() {

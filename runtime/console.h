@@ -15,6 +15,8 @@ void WriteChar(char c);
 void WriteInt(std::int32_t value, std::int32_t width);
 // Fixed point with `places` decimals, left-padded to `width` (see FormatFixed).
 void WriteFixed(double value, std::int32_t places, std::int32_t width);
+// Whether the console is a terminal (a character device) rather than a file or a pipe.
+[[nodiscard]] bool ConsoleIsTerminal();
 // Pushes buffered output (redirected console) to the OS; Halt does this too.
 void FlushConsole();
 // The same from a processor fault's handler, which may have interrupted a console write on

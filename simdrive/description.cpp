@@ -298,6 +298,17 @@ C2Honesty WithOverrides(C2Honesty honesty, const FormOverrides& form) {
     return honesty;
 }
 
+// `SECTOR:N`, N up to 10 minutes' worth of milliseconds.
+std::pair<int64_t, int64_t> SectorAndCount(const std::string& value) {
+    const std::string text = Trim(value);
+    const size_t colon = text.find(':');
+    if (colon == std::string::npos) {
+        throw ValueError("'" + text + "' is not SECTOR:N");
+    }
+    return {ToInteger(text.substr(0, colon), 0, 449'999),
+            ToInteger(text.substr(colon + 1), 0, 600'000)};
+}
+
 using Setter = std::function<void(Section&, const std::string&)>;
 
 const std::map<std::string, Setter>& Setters() {
@@ -381,6 +392,38 @@ const std::map<std::string, Setter>& Setters() {
              s.settings.notReadyReads = {
                  static_cast<uint64_t>(ToInteger(w[0], 1, INT64_MAX)),
                  w.size() == 2 ? static_cast<uint64_t>(ToInteger(w[1], 0, INT64_MAX)) : 1};
+         }},
+        {"spin_up",
+         [](Section& s, const std::string& v) {
+             s.settings.manners.spinUp = static_cast<uint32_t>(ToInteger(v, 0, 100'000));
+         }},
+        {"unit_attention",
+         [](Section& s, const std::string& v) {
+             const auto w = Arguments(v, 1, 2);
+             // The ASC in hex, written as sense codes are: 28 (medium changed), 29 (reset).
+             const std::string asc = Trim(w[0]);
+             if (asc != "28" && asc != "29" && asc != "0x28" && asc != "0x29") {
+                 throw ValueError("'" + asc + "' is neither 28 (medium changed) nor 29 (reset)");
+             }
+             s.settings.manners.unitAttentionAsc = asc.back() == '8' ? 0x28 : 0x29;
+             s.settings.manners.unitAttentions =
+                 w.size() == 2 ? static_cast<uint32_t>(ToInteger(w[1], 1, 100'000)) : 1;
+         }},
+        {"never_ready",
+         [](Section& s, const std::string& v) { s.settings.manners.neverReady = ToFlag(v); }},
+        {"pause_at",
+         [](Section& s, const std::string& v) {
+             const auto [sector, commands] = SectorAndCount(v);
+             s.settings.manners.pauseAt = {{sector, static_cast<uint32_t>(commands)}};
+         }},
+        {"unit_attention_at",
+         [](Section& s, const std::string& v) {
+             s.settings.manners.unitAttentionAt = ToInteger(v, 0, 449'999);
+         }},
+        {"slow_at",
+         [](Section& s, const std::string& v) {
+             const auto [sector, milliseconds] = SectorAndCount(v);
+             s.settings.manners.slowAt.emplace_back(sector, static_cast<uint32_t>(milliseconds));
          }},
         {"short_transfer",
          [](Section& s, const std::string& v) {

@@ -1,6 +1,7 @@
 #include "simdrive/drive.h"
 
 #include <algorithm>
+#include <thread>
 
 #include "simdrive/bytes.h"
 #include "simdrive/hash.h"
@@ -39,7 +40,12 @@ void WriteFixedSense(std::span<uint8_t> senseBuffer, SenseCode code, const uint3
 }
 
 Drive::Drive(DriveSettings settings, std::unique_ptr<Disc> disc)
-    : settings_(std::move(settings)), disc_(std::move(disc)) {
+    : settings_(std::move(settings)),
+      disc_(std::move(disc)),
+      spinUpLeft_(settings_.manners.spinUp),
+      unitAttentionsLeft_(settings_.manners.unitAttentionAsc != 0 ? settings_.manners.unitAttentions
+                                                                  : 0),
+      delay_([](std::chrono::milliseconds time) { std::this_thread::sleep_for(time); }) {
     if (settings_.readSpeeds.empty()) {
         settings_.readSpeeds.push_back(kMaxReadSpeedKBps);
     }
@@ -57,6 +63,56 @@ bool Drive::HasDisc() const {
 void Drive::InsertDisc(std::unique_ptr<Disc> disc) {
     std::lock_guard lock(mutex_);
     disc_ = std::move(disc);
+    spinUpLeft_ = settings_.manners.spinUp;
+}
+
+void Drive::SetDelay(std::function<void(std::chrono::milliseconds)> delay) {
+    std::lock_guard lock(mutex_);
+    delay_ = std::move(delay);
+}
+
+std::optional<SenseCode> Drive::Unready(uint8_t code) {
+    if (code == opcode::inquiry) {
+        return std::nullopt;
+    }
+    if (unitAttentionsLeft_ > 0) {
+        --unitAttentionsLeft_;
+        return SenseCode{0x06, settings_.manners.unitAttentionAsc, 0x00};
+    }
+    if (settings_.manners.neverReady) {
+        return sense::becomingReady;
+    }
+    for (uint32_t* left : {&spinUpLeft_, &pauseLeft_}) {
+        if (*left > 0) {
+            --*left;
+            return sense::becomingReady;
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<SenseCode> Drive::UnreadyForRead(uint32_t lba, uint32_t count) {
+    const auto reaches = [&](int64_t sector) {
+        return sector >= lba && sector < int64_t{lba} + count;
+    };
+    const Manners& manners = settings_.manners;
+    if (manners.unitAttentionAt && !unitAttentionMet_ && reaches(*manners.unitAttentionAt)) {
+        unitAttentionMet_ = true;
+        return SenseCode{0x06, 0x29, 0x00};
+    }
+    if (manners.pauseAt && !paused_ && reaches(manners.pauseAt->first)) {
+        paused_ = true;
+        if (manners.pauseAt->second > 0) {
+            pauseLeft_ = manners.pauseAt->second - 1;
+            return sense::becomingReady;
+        }
+    }
+    for (const auto& [sector, milliseconds] : manners.slowAt) {
+        if (reaches(sector)) {
+            delay_(std::chrono::milliseconds(milliseconds));
+        }
+    }
+    return std::nullopt;
 }
 
 std::unique_ptr<Disc> Drive::EjectDisc() {
@@ -130,6 +186,9 @@ Drive::Outcome Drive::Dispatch(std::span<const uint8_t> cdb, Direction direction
         (code == opcode::setCdSpeed && settings_.setCdSpeed);
     if (!knownCode) {
         return fail(sense::invalidOperationCode);
+    }
+    if (const std::optional<SenseCode> unready = Unready(code)) {
+        return fail(*unready);
     }
     if (needsDisc && !disc_) {
         return fail(sense::mediumNotPresent);
@@ -233,6 +292,9 @@ Drive::Outcome Drive::ReadBlocks(uint32_t lba, uint32_t count, BlockForm form, C
                                  std::span<uint8_t> data) {
     if (NextReadNotReady()) {
         return Outcome{0, true, sense::mediumNotPresent};
+    }
+    if (const std::optional<SenseCode> unready = UnreadyForRead(lba, count)) {
+        return Outcome{0, true, *unready};
     }
     const uint32_t block = BlockBytes(form);
     const C2Honesty honesty = HonestyOf(c2Form, readSpeed_);

@@ -3,7 +3,9 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -69,6 +71,19 @@ struct SpeedHonesty {
 
 inline constexpr uint32_t kMaxReadSpeedKBps = 52 * 176;
 
+// A real drive's manners, counted in commands (never in wall time) so that every run meets them
+// alike. INQUIRY is exempt from all of them, as on real drives.
+struct Manners {
+    uint32_t spinUp = 0;           // the first commands after the disc goes in: 02/04/01
+    uint8_t unitAttentionAsc = 0;  // 0x28 or 0x29: the first commands answer 06/ASC/00
+    uint32_t unitAttentions = 1;   // how many of them do
+    bool neverReady = false;       // 02/04/01 for ever
+    std::optional<std::pair<int64_t, uint32_t>> pauseAt;  // the read reaching the sector, and
+                                                          // the commands after it: 02/04/01
+    std::optional<int64_t> unitAttentionAt;  // the read reaching the sector: 06/29/00, once
+    std::vector<std::pair<int64_t, uint32_t>> slowAt;  // a read reaching the sector takes ms
+};
+
 struct DriveSettings {
     uint8_t adapter = 0;
     uint8_t target = 0;
@@ -103,6 +118,7 @@ struct DriveSettings {
     std::vector<std::pair<uint8_t, uint32_t>> shortTransfers;
     std::optional<uint32_t> capacityLastLba;  // READ CAPACITY's last LBA instead of the disc's
     std::vector<uint8_t> tocReply;            // READ TOC format 0 reply as is; empty: the disc's
+    Manners manners;
 };
 
 // What damage did to one delivered sector: bit i (MMC order, bit 7 of byte 0 for audio byte 0)
@@ -130,6 +146,8 @@ public:
                           std::span<uint8_t> data, std::span<uint8_t> sense);
 
     [[nodiscard]] const DriveSettings& Settings() const { return settings_; }
+    // How a slow read spends its time: a real sleep unless a test's clock takes it instead.
+    void SetDelay(std::function<void(std::chrono::milliseconds)> delay);
     [[nodiscard]] bool HasDisc() const;
     void InsertDisc(std::unique_ptr<Disc> disc);
     std::unique_ptr<Disc> EjectDisc();
@@ -182,6 +200,11 @@ private:
     size_t PutCapabilitiesPage(size_t at, bool changeable);
     Outcome ReadBlocks(uint32_t lba, uint32_t count, BlockForm form, C2Form c2Form,
                        std::span<uint8_t> data);
+    // The answer of a drive that is not ready for `code` (or reports a change), if it is not.
+    [[nodiscard]] std::optional<SenseCode> Unready(uint8_t code);
+    // The same for a read of lba..lba+count-1, whose start may pause the drive; slow areas
+    // take their time here.
+    [[nodiscard]] std::optional<SenseCode> UnreadyForRead(uint32_t lba, uint32_t count);
     [[nodiscard]] bool NextReadNotReady();
 
     [[nodiscard]] static uint32_t BlockBytes(BlockForm form);
@@ -206,8 +229,14 @@ private:
     std::unique_ptr<Disc> disc_;
     uint8_t density_ = 0x00;
     uint32_t blockLength_ = 2048;
-    uint32_t readSpeed_ = 0;             // kB/s; set from the settings
-    uint64_t readCommands_ = 0;          // read commands received so far
+    uint32_t readSpeed_ = 0;     // kB/s; set from the settings
+    uint64_t readCommands_ = 0;  // read commands received so far
+    uint32_t spinUpLeft_ = 0;
+    uint32_t unitAttentionsLeft_ = 0;
+    uint32_t pauseLeft_ = 0;
+    bool paused_ = false;            // pause_at has happened
+    bool unitAttentionMet_ = false;  // unit_attention_at has happened
+    std::function<void(std::chrono::milliseconds)> delay_;
     std::array<uint8_t, 2048> reply_{};  // small replies are built here, then copied out
     mutable std::mutex mutex_;
 };

@@ -41,6 +41,7 @@ struct SenseCode {
 };
 
 namespace sense {
+constexpr SenseCode becomingReady{0x02, 0x04, 0x01};
 constexpr SenseCode mediumNotPresent{0x02, 0x3A, 0x00};
 constexpr SenseCode unrecoveredReadError{0x03, 0x11, 0x00};
 constexpr SenseCode internalTargetFailure{0x04, 0x44, 0x00};

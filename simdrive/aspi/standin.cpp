@@ -12,6 +12,7 @@
 //   SIMDRIVE_ASPI_FAULT_AT   a sector: a read (READ CD, 0xD8 or READ(10)) that starts there or
 //                            later makes this library fault in the caller's thread, an access
 //                            violation as a broken manager would cause
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -47,6 +48,14 @@ std::optional<simdrive::DriveSet> DrivesFromEnvironment() {
     auto drives = simdrive::DriveSet::Load(path, simdrive::LoadOptions::FromEnvironment(), error);
     if (!drives.has_value()) {
         std::fprintf(stderr, "simulated drive manager: %s\n", error.c_str());
+        return drives;
+    }
+    if (const standin::HostClockAdvance advance = standin::FindHostClock()) {
+        for (std::size_t i = 0; i < drives->Count(); ++i) {
+            drives->At(i).SetDelay([advance](std::chrono::milliseconds time) {
+                advance(static_cast<std::uint32_t>(time.count()));
+            });
+        }
     }
     return drives;
 }

@@ -2,6 +2,8 @@
 // request block, as a library outside Quellor does, and the library's lifetime.
 #pragma once
 
+#include <cstdint>
+
 namespace standin {
 
 void SignalEvent(void* event);
@@ -10,5 +12,11 @@ void SignalEvent(void* event);
 // and the server is left to it.
 void KeepLoadedWhileServing();
 extern const bool stopServerAtUnload;
+
+// A test program whose clock stands in for the system's exports this C function; the drives'
+// slow reads then advance that clock instead of sleeping. Null in any other program.
+inline constexpr const char* hostClockAdvanceName = "simdrive_host_clock_advance";
+using HostClockAdvance = void (*)(std::uint32_t milliseconds);
+[[nodiscard]] HostClockAdvance FindHostClock();
 
 }  // namespace standin

@@ -1,4 +1,5 @@
 // On Linux the event is an eventfd descriptor: writing 1 signals it.
+#include <dlfcn.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -19,5 +20,9 @@ void SignalEvent(void* event) {
 // thread (Quellor keeps manager libraries mapped until the process ends).
 void KeepLoadedWhileServing() {}
 const bool stopServerAtUnload = true;
+
+HostClockAdvance FindHostClock() {
+    return reinterpret_cast<HostClockAdvance>(dlsym(RTLD_DEFAULT, hostClockAdvanceName));
+}
 
 }  // namespace standin

@@ -14,6 +14,11 @@ void SignalEvent(void* event) {
 // end of the process ends the server's thread.
 const bool stopServerAtUnload = false;
 
+HostClockAdvance FindHostClock() {
+    return reinterpret_cast<HostClockAdvance>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(nullptr), hostClockAdvanceName)));
+}
+
 void KeepLoadedWhileServing() {
     HMODULE self = nullptr;
     ::GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,

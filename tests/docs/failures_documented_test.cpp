@@ -107,9 +107,11 @@ std::string Drive(const std::string& extra, std::int64_t sectors = 200) {
            std::to_string(sectors) + " 11\n" + extra;
 }
 
+// `program` "QuellorTestClock" is Quellor on a clock that waits take no real time on.
 RunResult Quellor(const TempDir& dir, const std::string& description,
                   const std::vector<std::string>& arguments = {"0"},
-                  std::map<std::string, std::string> environment = {}) {
+                  std::map<std::string, std::string> environment = {},
+                  const std::string& program = "Quellor") {
     std::ofstream(dir / "drives.drive") << description;
     RunOptions options;
     options.workingDirectory = dir.Path();
@@ -117,7 +119,7 @@ RunResult Quellor(const TempDir& dir, const std::string& description,
     options.environment["LD_LIBRARY_PATH"] = std::string(MARROWBY_STANDIN_DIR) + "/both";
     options.environment["SIMDRIVE_DESCRIPTION"] = (dir / "drives.drive").string();
     options.environment["SIMDRIVE_ASPI_COMPLETION"] = "early";
-    return RunProgram(BuiltProgram("Quellor"), arguments, options);
+    return RunProgram(BuiltProgram(program), arguments, options);
 }
 
 RunResult Tamblin(const TempDir& dir) {
@@ -274,6 +276,18 @@ const std::map<std::string, Case>& Cases() {
              // Detection reads twice; the first pass's fourth chunk finds the tray open.
              return Quellor(dir, Drive("read_cd = 0x10 0x14\nnot_ready_reads = 6 2\n", 120),
                             {"--study", "0", "--speeds", "8x,max"});
+         }},
+        {"The drive did not become ready in 30 s.",
+         [](const TempDir& dir) {
+             return Quellor(dir, Drive("never_ready = yes\n"), {"0"}, {}, "QuellorTestClock");
+         }},
+        {"The drive keeps reporting a change (unit attention).",
+         [](const TempDir& dir) {
+             return Quellor(dir, Drive("unit_attention = 29 8\n"), {"0"}, {}, "QuellorTestClock");
+         }},
+        {"… slow reads, the slowest … s at sector …",
+         [](const TempDir& dir) {
+             return Quellor(dir, Drive("slow_at = 100:4100\n"), {"0"}, {}, "QuellorTestClock");
          }},
         {"Cannot write file ….study.json!",
          [](const TempDir& dir) {

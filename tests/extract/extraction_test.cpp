@@ -29,6 +29,9 @@ using testing_support::TempDir;
 
 const std::string& banner = testing_support::quellorBanner;
 
+// A 100-sector disc's progress, not to a terminal: a new line for each tenth of the disc.
+const std::string progress100 = "\r 24.0% Done\n\r 48.0% Done\n\r 72.0% Done\n\r 96.0% Done\n";
+
 constexpr std::size_t sectorBytes = 2352;
 constexpr std::size_t c2Bytes = 294;
 
@@ -166,7 +169,7 @@ INSTANTIATE_TEST_SUITE_P(Chunks, Progress,
                          testing::Values(ProgressCase{1, ""}, ProgressCase{24, ""},
                                          ProgressCase{25, "\r 96.0% Done"},
                                          ProgressCase{48, "\r 50.0% Done"},
-                                         ProgressCase{72, "\r 33.3% Done\r 66.7% Done"}));
+                                         ProgressCase{72, "\r 33.3% Done\n\r 66.7% Done"}));
 
 // A long disc, with both outputs going to the null device: only the console matters here.
 TEST_F(Extraction, ALongDiscShowsOneHundredPercentBeforeItsLastChunk) {
@@ -174,11 +177,14 @@ TEST_F(Extraction, ALongDiscShowsOneHundredPercentBeforeItsLastChunk) {
     std::filesystem::create_symlink("/dev/null", dir_ / "SIMTESTDRIVE.c2");
     const auto run = Run(Drive(60'000, ""));
     EXPECT_EQ(run.exitCode, 0);
-    // 59,952 and 59,976 of 60,000 sectors: 99.92 shows 99.9, and 99.96 rounds up to 100.0.
-    const std::string ending = "\r 99.9% Done\r100.0% Done\n";
+    // 59,952 and 59,976 of 60,000 sectors: 99.92 shows 99.9, and 99.96 rounds up to 100.0,
+    // which begins a line of its own.
+    const std::string ending = "\r 99.9% Done\n\r100.0% Done\n";
     ASSERT_GE(run.out.size(), ending.size());
     EXPECT_EQ(run.out.substr(run.out.size() - ending.size()), ending);
-    EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\r'), 60'000 / 24 - 1);
+    // 2,499 chunks, but each text once: 0.0 to 100.0 in tenths, eleven lines.
+    EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\r'), 1001);
+    EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 3 + 11);
 }
 
 TEST_F(Extraction, ADiscOfNinetyNineTracksIsReadToItsLeadOut) {
@@ -234,7 +240,7 @@ TEST_F(Extraction, ChunksAnsweredShortAreReadAgainSectorBySector) {
     // whole, every 24-sector chunk comes back short.
     const auto run = Run(Drive(100, "read_cd = 0x10 0x14\nshort_transfer = 0xBE 26480\n"));
     EXPECT_EQ(run.exitCode, 0);
-    EXPECT_EQ(run.out, banner + "\r 24.0% Done\r 48.0% Done\r 72.0% Done\r 96.0% Done\n");
+    EXPECT_EQ(run.out, banner + progress100);
     ExpectFilesHoldTheDrivesDelivery("SIMTESTDRIVE", 100);
 }
 
@@ -310,13 +316,15 @@ TEST_F(Extraction, ADensityOnlyDriveIsSwitchedTwiceForTheProbeAndBackAtTheEnd) {
     const std::vector<std::string> detection{
         inquiry,          senseCapabilities, "d8 00 00 00 00 00 00 00 00 01 04 00",
         switchToC2Blocks, switchToC2Blocks,  "28 00 00 00 00 00 00 00 01 00"};
-    const std::vector<std::string> start{inquiry, "43 00 00 00 00 00 00 03 24 00",
-                                         "43 00 02 00 00 00 00 0d c4 00"};  // finding, TOC
+    // Finding the drive, one TEST UNIT READY that finds it ready, the table of contents.
+    const std::vector<std::string> start{inquiry, "00 00 00 00 00 00",
+                                         "43 00 00 00 00 00 00 03 24 00",
+                                         "43 00 02 00 00 00 00 0d c4 00"};
     const std::vector<std::string> commands = CommandsReceived();
-    ASSERT_GE(commands.size(), 15u);
-    EXPECT_EQ(std::vector(commands.begin(), commands.begin() + 3), start);
-    EXPECT_EQ(std::vector(commands.begin() + 3, commands.begin() + 9), detection);
-    EXPECT_EQ(std::vector(commands.begin() + 9, commands.begin() + 15), detection);
+    ASSERT_GE(commands.size(), 16u);
+    EXPECT_EQ(std::vector(commands.begin(), commands.begin() + 4), start);
+    EXPECT_EQ(std::vector(commands.begin() + 4, commands.begin() + 10), detection);
+    EXPECT_EQ(std::vector(commands.begin() + 10, commands.begin() + 16), detection);
     EXPECT_EQ(commands.back(), switchToDataBlocks);
     EXPECT_EQ(std::count(commands.begin(), commands.end(), switchToDataBlocks), 1);
     ExpectFilesHoldTheDrivesDelivery("SIMTESTDRIVE", 30);
@@ -432,7 +440,13 @@ TEST_F(Extraction, AFaultMidwayKeepsTheConsoleOutputShownBeforeIt) {
     std::string progress;
     for (int chunk = 1; chunk <= 1200 / 24; ++chunk) {
         std::array<char, 16> text{};
-        std::snprintf(text.data(), text.size(), "\r%5.1f%% Done", chunk * 24 * 100.0 / 3000);
+        const double percent = chunk * 24 * 100.0 / 3000;
+        std::snprintf(text.data(), text.size(), "\r%5.1f%% Done", percent);
+        // Each tenth of the disc begins a line.
+        if (chunk > 1 && static_cast<int>(percent / 10) !=
+                             static_cast<int>((chunk - 1) * 24 * 100.0 / 3000 / 10)) {
+            progress += '\n';
+        }
         progress += text.data();
     }
     EXPECT_EQ(run.out, banner + progress);
@@ -443,7 +457,7 @@ TEST_F(Extraction, AFaultMidwayKeepsTheConsoleOutputShownBeforeIt) {
 TEST_F(Extraction, OnlySectorsThatFailAloneAreLostAndCounted) {
     const auto run = Run(Drive(100, "unreadable = 30\nunreadable = 31\nunreadable = 97\n"));
     EXPECT_EQ(run.exitCode, 0);
-    EXPECT_EQ(run.out, banner + "\r 24.0% Done\r 48.0% Done\r 72.0% Done\r 96.0% Done\n" +
+    EXPECT_EQ(run.out, banner + progress100 +
                            "Reads failed for 3 sectors, the first at sector 30; they are stored "
                            "as zeros.\n");
     const auto wavBytes = ReadFileBytes(dir_ / "SIMTESTDRIVE.wav");

@@ -93,7 +93,7 @@ protected:
     std::string description_;
 };
 
-const std::string progress120 = "\r 20.0% Done\r 40.0% Done\r 60.0% Done\r 80.0% Done\n";
+const std::string progress120 = "\r 20.0% Done\n\r 40.0% Done\n\r 60.0% Done\n\r 80.0% Done\n";
 
 TEST_F(Study, ThreeFormsAtTwoSpeedsGiveSixPassesEqualToTheModel) {
     const auto run = Run(threeForms, {"--study", "0", "--speeds", "8x,max"});
@@ -232,7 +232,7 @@ TEST_F(Study, APassCutShortIsRecordedAndTheStudyGoesOn) {
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_EQ(run.out, banner + "Forms found: readcd14\n" +
                            "Pass 1 of 2: readcd14 at 8x, the drive reports 9152 kB/s, into "
-                           "SIMOPENED.readcd14.8x.wav\n\r 20.0% Done\r 40.0% Done\r 60.0% Done\n" +
+                           "SIMOPENED.readcd14.8x.wav\n\r 20.0% Done\n\r 40.0% Done\n\r 60.0% Done\n" +
                            "The disc was removed at sector 72. The pass ends there; its files "
                            "hold the sectors before it.\n" +
                            "Pass 2 of 2: readcd14 at max, the drive reports 9152 kB/s, into "

@@ -8,6 +8,7 @@
 // byte for byte.
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -52,6 +53,7 @@ Delivery Deliver(simdrive::Drive& drive, std::uint32_t leadOut) {
     delivery.audio.resize(std::size_t{leadOut} * simdrive::kAudioBytes);
     delivery.c2.resize(std::size_t{leadOut} * simdrive::kC2Bytes);
     std::vector<std::uint8_t> wire(kChunkSectors * kBlockBytes);
+    long long lastTenths = -1;
     for (std::uint32_t first = 0; first < leadOut; first += kChunkSectors) {
         const std::uint32_t count = std::min(kChunkSectors, leadOut - first);
         const auto result = ReadBlocks(drive, first, count, wire);
@@ -71,12 +73,20 @@ Delivery Deliver(simdrive::Drive& drive, std::uint32_t leadOut) {
             std::copy_n(block.begin() + simdrive::kAudioBytes, simdrive::kC2Bytes,
                         delivery.c2.begin() + std::size_t{first + i} * simdrive::kC2Bytes);
         }
-        // Quellor shows progress after every chunk but the last.
+        // Quellor shows progress after every chunk but the last; to a log, each text once and
+        // a new line for each tenth of the disc.
         if (first + kChunkSectors < leadOut) {
-            char text[32];
-            std::snprintf(text, sizeof text, "\r%5.1f%% Done",
-                          (first + kChunkSectors) * 100.0 / leadOut);
-            delivery.progress += text;
+            const double percent = (first + kChunkSectors) * 100.0 / leadOut;
+            const long long tenths = std::llround(percent * 10.0);
+            if (tenths != lastTenths) {
+                if (lastTenths >= 0 && tenths / 100 != lastTenths / 100) {
+                    delivery.progress += '\n';
+                }
+                lastTenths = tenths;
+                char text[32];
+                std::snprintf(text, sizeof text, "\r%5.1f%% Done", percent);
+                delivery.progress += text;
+            }
         }
     }
     return delivery;
@@ -137,6 +147,7 @@ int main(int argc, char** argv) {
     simdrive::Drive& described = set->At(index);
     simdrive::DriveSettings settings = described.Settings();
     settings.readCdForms = {0x10, 0x12};
+    settings.manners = {};  // the truth is that of a drive without manners
     simdrive::Drive twin(settings, described.EjectDisc());
     const auto leadOut = static_cast<std::uint32_t>(twin.LeadOut());
     Delivery delivery = Deliver(twin, leadOut);

@@ -1,6 +1,7 @@
 // Replies and sense data of the simulated drive's non-read commands.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 
 #include "simdrive/description.h"
@@ -72,6 +73,45 @@ TEST(ReadinessTest, EmptyTrayAnswersNotReadyMediumNotPresent) {
     drive.InsertDisc(MakePatternDisc(10, 1));
     EXPECT_TRUE(Send(drive, {0x00, 0, 0, 0, 0, 0}, Direction::none, 0).Good());
     EXPECT_TRUE(Send(drive, {0x01, 0, 0, 0, 0, 0}, Direction::none, 0).Good());
+}
+
+// Manners count commands: INQUIRY is exempt, the change comes before the spin-up, and a pause
+// starts with the read that reaches its sector.
+TEST(ReadinessTest, MannersAnswerTheCommandsTheyCount) {
+    DriveSettings settings;
+    settings.manners.spinUp = 2;
+    settings.manners.unitAttentionAsc = 0x28;
+    settings.manners.pauseAt = {{30, 2}};
+    settings.manners.unitAttentionAt = 60;
+    auto drive = MakeDrive(settings, 100);
+    const std::vector<uint8_t> ready{0x00, 0, 0, 0, 0, 0};
+    EXPECT_TRUE(Send(*drive, {0x12, 0, 0, 0, 36, 0}, Direction::in, 36).Good());
+    EXPECT_TRUE(Send(*drive, ready, Direction::none, 0).Failed({0x06, 0x28, 0x00}));
+    EXPECT_TRUE(Send(*drive, ready, Direction::none, 0).Failed(sense::becomingReady));
+    EXPECT_TRUE(Send(*drive, {0x12, 0, 0, 0, 36, 0}, Direction::in, 36).Good());
+    EXPECT_TRUE(Send(*drive, ready, Direction::none, 0).Failed(sense::becomingReady));
+    EXPECT_TRUE(Send(*drive, ready, Direction::none, 0).Good());
+    EXPECT_TRUE(Send(*drive, testkit::ReadCd(0, 24, 0x10), Direction::in, 24 * 2352).Good());
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_TRUE(Send(*drive, testkit::ReadCd(24, 24, 0x10), Direction::in, 24 * 2352)
+                        .Failed(sense::becomingReady));
+    }
+    EXPECT_TRUE(Send(*drive, testkit::ReadCd(24, 24, 0x10), Direction::in, 24 * 2352).Good());
+    EXPECT_TRUE(Send(*drive, testkit::ReadCd(48, 24, 0x10), Direction::in, 24 * 2352)
+                    .Failed({0x06, 0x29, 0x00}));
+    EXPECT_TRUE(Send(*drive, testkit::ReadCd(48, 24, 0x10), Direction::in, 24 * 2352).Good());
+}
+
+TEST(ReadinessTest, ASlowAreaSpendsItsTimeOnTheDelayGiven) {
+    DriveSettings settings;
+    settings.manners.slowAt = {{10, 4500}};
+    auto drive = MakeDrive(settings, 100);
+    std::chrono::milliseconds spent{0};
+    drive->SetDelay([&](std::chrono::milliseconds time) { spent += time; });
+    EXPECT_TRUE(Send(*drive, testkit::ReadCd(0, 10, 0x10), Direction::in, 10 * 2352).Good());
+    EXPECT_EQ(spent.count(), 0);
+    EXPECT_TRUE(Send(*drive, testkit::ReadCd(5, 10, 0x10), Direction::in, 10 * 2352).Good());
+    EXPECT_EQ(spent.count(), 4500);
 }
 
 TEST(CommandTest, UnknownOperationCodeAndHostFaults) {

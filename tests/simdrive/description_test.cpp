@@ -76,6 +76,9 @@ TEST(DescriptionTest, ErrorsNameTheLineAndTheReason) {
         {"[drive]\n[drive]\n", "test.drive:2: another drive already has this address"},
         {"[drive]\ndisc = pattern 100\ntracks = 0 200\n", "test.drive:1: track starts"},
         {"[drive]\ndisc = wav missing.wav\n", "cannot open './missing.wav'"},
+        {"[drive]\nunit_attention = 30\n", "neither 28 (medium changed) nor 29 (reset)"},
+        {"[drive]\npause_at = 100\n", "'100' is not SECTOR:N"},
+        {"[drive]\nslow_at = 100:x\n", "'x' is not a whole number"},
         {"# nothing\n", "describes no drive"},
     };
     for (const auto& [text, message] : cases) {
