@@ -35,6 +35,22 @@ bool PrintableAscii(std::span<const std::uint8_t> bytes) {
                        [](std::uint8_t byte) { return byte >= 0x20 && byte <= 0x7E; });
 }
 
+// The standard data; zeros from a drive that does not answer, so that nothing of an earlier
+// reply stays behind.
+std::array<std::uint8_t, inquiryReplyBytes> StandardReply(const DriveRecord& drive) {
+    std::array<std::uint8_t, inquiryReplyBytes> standard{};
+    ScsiCommand command;
+    command.cdb = inquiryCommand;
+    command.direction = DataDirection::in;
+    command.transferLength = inquiryReplyBytes;
+    command.clearDataBytes = inquiryReplyBytes;
+    (void)CommandCycle(drive, command,
+                       [&](const CommandResult&, std::span<const std::uint8_t> reply) {
+                           std::copy(reply.begin(), reply.end(), standard.begin());
+                       });
+    return standard;
+}
+
 }  // namespace
 
 InquiryResult DecodeInquiry(std::span<const std::uint8_t> reply) {
@@ -57,21 +73,17 @@ InquiryResult DecodeInquiry(std::span<const std::uint8_t> reply) {
 }
 
 void InquireDevice(InquiryResult& result, const DriveRecord& drive) {
-    ScsiCommand command;
-    command.cdb = inquiryCommand;
-    command.direction = DataDirection::in;
-    command.transferLength = inquiryReplyBytes;
-    // A drive that does not answer must leave nothing of an earlier reply behind.
-    command.clearDataBytes = inquiryReplyBytes;
-    (void)CommandCycle(drive, command,
-                       [&](const CommandResult&, std::span<const std::uint8_t> reply) {
-                           result = DecodeInquiry(reply);
-                       });
+    result = DecodeInquiry(StandardReply(drive));
 }
 
-std::optional<std::string> DecodeUnitSerial(std::span<const std::uint8_t> reply) {
+std::optional<std::string> DecodeUnitSerial(std::span<const std::uint8_t> reply,
+                                            std::span<const std::uint8_t> standard) {
     constexpr std::size_t header = 4;
-    if (reply.size() < header || reply[1] != unitSerialPage || reply[2] != 0) {
+    constexpr std::size_t standardBytes = 36;
+    const bool standardAgain =
+        standard.size() >= standardBytes && reply.size() >= standardBytes &&
+        std::equal(standard.begin(), standard.begin() + standardBytes, reply.begin());
+    if (reply.size() < header || reply[1] != unitSerialPage || reply[2] != 0 || standardAgain) {
         return std::nullopt;
     }
     auto serial = reply.subspan(header, std::min<std::size_t>(reply[3], reply.size() - header));
@@ -91,6 +103,7 @@ std::optional<std::string> DecodeUnitSerial(std::span<const std::uint8_t> reply)
 }
 
 std::optional<std::string> InquireUnitSerial(const DriveRecord& drive) {
+    const auto standard = StandardReply(drive);
     ScsiCommand command;
     command.cdb = unitSerialCommand;
     command.direction = DataDirection::in;
@@ -100,7 +113,7 @@ std::optional<std::string> InquireUnitSerial(const DriveRecord& drive) {
     (void)CommandCycle(drive, command,
                        [&](const CommandResult& result, std::span<const std::uint8_t> reply) {
                            if (result.Succeeded()) {
-                               serial = DecodeUnitSerial(reply);
+                               serial = DecodeUnitSerial(reply, standard);
                            }
                        });
     return serial;

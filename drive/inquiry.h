@@ -48,9 +48,11 @@ struct InquiryResult {
 void InquireDevice(InquiryResult& result, const DriveRecord& drive);
 
 // The serial number of a Unit Serial Number page (0x80) reply, blanks around it removed; none
-// when the reply is not that page, or the serial is empty or not printable ASCII (a drive that
-// ignores the page bit answers with its standard data, whose byte 1 can read 0x80 too).
-[[nodiscard]] std::optional<std::string> DecodeUnitSerial(std::span<const std::uint8_t> reply);
+// when the reply is not that page, or the serial is empty or not printable ASCII. A drive that
+// ignores the page bit answers with its standard data (`standard`), whose byte 1 can read 0x80
+// too: a reply that begins as the standard data does is none either.
+[[nodiscard]] std::optional<std::string> DecodeUnitSerial(std::span<const std::uint8_t> reply,
+                                                          std::span<const std::uint8_t> standard);
 
 // Asks the drive for its Unit Serial Number page; none when it has none or does not answer.
 [[nodiscard]] std::optional<std::string> InquireUnitSerial(const DriveRecord& drive);

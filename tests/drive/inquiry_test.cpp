@@ -86,7 +86,15 @@ struct SerialCase {
 class UnitSerials : public testing::TestWithParam<SerialCase> {};
 
 TEST_P(UnitSerials, DecodeOnlyThePageOfPrintableText) {
-    EXPECT_EQ(drive::DecodeUnitSerial(GetParam().reply), GetParam().serial);
+    EXPECT_EQ(drive::DecodeUnitSerial(GetParam().reply, {}), GetParam().serial);
+}
+
+// Additional length 0x5B reads as "[", the next byte as NUL padding: only telling the reply
+// from the standard data keeps this drive from a serial it does not have.
+TEST(UnitSerial, AReplyThatIsTheStandardDataAgainIsNoSerial) {
+    std::array<std::uint8_t, 56> standard{0x05, 0x80, 0x00, 0x02, 0x5B};
+    EXPECT_EQ(drive::DecodeUnitSerial(standard, {}), "[");
+    EXPECT_EQ(drive::DecodeUnitSerial(standard, standard), std::nullopt);
 }
 
 INSTANTIATE_TEST_SUITE_P(

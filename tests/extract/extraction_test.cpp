@@ -301,7 +301,7 @@ TEST_F(Extraction, APlausibleCapacityRepairsTheLeadOut) {
     ExpectFilesHoldTheDrivesDelivery("SIMTESTDRIVE", 80);
 }
 
-const std::string inquiry = "12 00 00 00 24 00";
+const std::string inquiry = "12 00 00 00 38 00";
 const std::string senseCapabilities = "1a 08 2a 00 22 00";
 const std::string switchToC2Blocks = "15 00 00 00 0c 00 > 00 00 00 08 82 00 00 00 00 00 0a 56";
 const std::string switchToDataBlocks = "15 00 00 00 0c 00 > 00 00 00 08 00 00 00 00 00 00 08 00";
