@@ -52,7 +52,8 @@ TEST_F(C2ReportCli, RefusesBadInputWithAClearMessage) {
     const std::string usage =
         "Usage : c2report <Reference.wav> <drive>.wav <drive>.c2\n"
         "        c2report --compare <drive>.report.json ...\n"
-        "        c2report --study <Reference.wav> <drive>.study.json";
+        "        c2report --study <Reference.wav> <drive>.study.json\n"
+        "        c2report --verify <Reference.wav> <drive>.submission.json";
     ExpectRefused({}, usage);
     ExpectRefused({"--study", "Reference.wav"}, usage);
     ExpectRefused({"Reference.wav", "Drive.wav"}, usage);

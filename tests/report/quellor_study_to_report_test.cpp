@@ -318,7 +318,8 @@ TEST_F(QuellorStudyToReport, TheSubmissionStatesEveryVerdictAndEachIsFoundAgainF
     const Change changes[] = {
         {[](Json& s) { s["passes"][2]["granularity"]["wholeSectorsFlagged"] = 3; },
          "pass d8 8x: granularity.wholeSectorsFlagged 3, re-judged 0"},
-        {[](Json& s) { s["passes"][1]["best"]["detected"] = 1; }, "passes[1].best.missed: 0 is not wrong - detected"},
+        {[](Json& s) { s["passes"][1]["best"]["detected"] = 1; },
+         "passes[0].best.missed: 0 is not wrong - detected"},
         {[](Json& s) {
              std::string hash = s["passes"][4]["c2Sha256"];
              hash[10] = hash[10] == '0' ? '1' : '0';
@@ -335,6 +336,12 @@ TEST_F(QuellorStudyToReport, TheSubmissionStatesEveryVerdictAndEachIsFoundAgainF
     for (const Change& c : changes) {
         Json changed = submission;
         c.change(changed);
+        // Only the changed pass is judged again: the others were found above.
+        for (std::size_t i = changed["passes"].size(); i-- > 0;) {
+            if (changed["passes"][i] == submission["passes"][i]) {
+                changed["passes"].erase(i);
+            }
+        }
         const RunResult run = verify(changed);
         EXPECT_EQ(run.exitCode, 1) << c.named;
         EXPECT_NE((run.out + run.err).find(c.named), std::string::npos) << c.named << "\n"
