@@ -7,6 +7,7 @@
 #include "report/comparison/block_reader.h"
 #include "report/comparison/cd_format.h"
 #include "report/comparison/wav_input.h"
+#include "report/output/json_verdict.h"
 #include "report/output/output_file.h"
 #include "report/output/text.h"
 #include "report/submission/evidence.h"
@@ -35,13 +36,17 @@ std::string ThisMonth() {
 
 }  // namespace
 
-std::string SubmissionPath(const std::string& studyPath) {
+std::string StudyDrivePath(const std::string& studyPath) {
     std::filesystem::path path(studyPath);
     path.replace_extension();
     if (path.extension() == ".study") {
         path.replace_extension();
     }
-    return path.string() + ".submission.json";
+    return path.string();
+}
+
+std::string SubmissionPath(const std::string& studyPath) {
+    return StudyDrivePath(studyPath) + ".submission.json";
 }
 
 SubmissionFigures FiguresOf(const Verdict& v) {
@@ -49,8 +54,7 @@ SubmissionFigures FiguresOf(const Verdict& v) {
     SubmissionFigures f;
     f.sectorsCompared = v.coverage.Compared();
     f.zeroFilledSectors = v.literal.zeroFilledSectors;
-    f.bytesCompared =
-        static_cast<std::uint64_t>(f.sectorsCompared - f.zeroFilledSectors) * kSectorBytes;
+    f.bytesCompared = BytesCompared(v);
     f.offsetSamples = v.alignment.offsetFrames;
     f.best = CountsOf(v.best.shift, v.Best().bytes);
     f.asDelivered = CountsOf(C2Shift{}, v.literal.bytes);

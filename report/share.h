@@ -11,6 +11,9 @@
 
 namespace report {
 
+// <folder>/<drive>.study.json -> <folder>/<drive>, which the study's own outputs extend.
+[[nodiscard]] std::string StudyDrivePath(const std::string& studyPath);
+
 // <folder>/<drive>.study.json -> <folder>/<drive>.submission.json
 [[nodiscard]] std::string SubmissionPath(const std::string& studyPath);
 

@@ -118,12 +118,7 @@ StudyFile StudyFromJson(const JsonField& json) {
 
 // <folder>/<drive>.study.json -> <folder>/<drive>.study.html
 std::string StudyPagePath(const std::string& studyPath) {
-    std::filesystem::path path(studyPath);
-    path.replace_extension();
-    if (path.extension() != ".study") {
-        path += ".study";
-    }
-    return path.string() + ".html";
+    return StudyDrivePath(studyPath) + ".study.html";
 }
 
 std::string PassName(const StudyPass& pass) {

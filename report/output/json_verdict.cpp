@@ -108,12 +108,12 @@ Json FileJson(const InputFile& file) {
     return Json{{"path", file.path}, {"bytes", file.bytes}};
 }
 
+}  // namespace
+
 std::uint64_t BytesCompared(const Verdict& v) {
     return static_cast<std::uint64_t>(v.coverage.Compared() - v.literal.zeroFilledSectors) *
            kSectorBytes;
 }
-
-}  // namespace
 
 double MissedPerMillion(const Verdict& verdict) {
     return PerMillion(verdict.literal.bytes.Missed(), BytesCompared(verdict));

@@ -21,6 +21,10 @@ inline constexpr int kVerdictFormatVersion = 1;
 // `count` per million of `compared`; 0 when nothing was compared.
 [[nodiscard]] double PerMillion(std::uint64_t count, std::uint64_t compared);
 
+// The audio bytes compared byte by byte: the compared sectors the drive delivered (a
+// zero-filled sector is a failed read, not audio).
+[[nodiscard]] std::uint64_t BytesCompared(const Verdict& verdict);
+
 // Missed bytes per million bytes compared: errors the drive did not flag, per delivered byte.
 [[nodiscard]] double MissedPerMillion(const Verdict& verdict);
 
