@@ -39,7 +39,9 @@ TEST(TimerDeathTest, HaltRunsTheChainAndExitsWithTheCode) {
         {
             beforeFirst = runtime::InstallTermination(+[] {
                 runtime::InstallTermination(beforeFirst);
+                // _Exit flushes no stdio stream, and stderr may be buffered (stdbuf).
                 fputs("released", stderr);
+                fflush(stderr);
             });
             runtime::Halt(3);
         },
