@@ -3,6 +3,17 @@
 # which starts every test program once under wine; CTest then reports each test from the
 # program's gtest XML (`cmake --workflow --preset windows-guest`).
 get_property(testPrograms GLOBAL PROPERTY MARROWBY_TEST_PROGRAMS)
+# Two lanes take the programs in list order: the longest (minutes under TCG) go first, so
+# that no lane is left running one of them alone at the end.
+set(longestFirst reference_tests report_test quellor_to_report_test drive_test extraction_test
+    runtime_test)
+foreach(program IN LISTS longestFirst)
+    if(program IN_LIST testPrograms)
+        list(REMOVE_ITEM testPrograms ${program})
+        list(APPEND startFirst ${program})
+    endif()
+endforeach()
+set(testPrograms ${startFirst} ${testPrograms})
 set(guestResults ${CMAKE_BINARY_DIR}/guest-suite)
 set(programList "bin ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}\n")
 foreach(program IN LISTS testPrograms)
