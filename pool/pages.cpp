@@ -46,6 +46,11 @@ std::string IntervalText(const Proportion& p) {
            Percent(p.interval->high) + ")</span>";
 }
 
+// "1 pass", "3 passes".
+std::string Count(std::int64_t n, const char* one, const char* many) {
+    return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
 std::string ShiftText(std::int32_t bits) {
     return report::SignedNumber(bits) + " bits";
 }
@@ -108,7 +113,7 @@ std::vector<std::string> SpeedsOf(const std::vector<const RowFigures*>& rows) {
 
 void WriteCell(const RowFigures& r, std::ostream& out) {
     const report::SubmissionGranularity& g = r.granularity;
-    out << "<td class=\"cell\">detection <strong>" << Percent(r.detection.rate) << "</strong>"
+    out << "<td class=\"cell text\">detection <strong>" << Percent(r.detection.rate) << "</strong>"
         << IntervalText(r.detection) << "<br>false flags " << Percent(r.falseFlag.rate)
         << IntervalText(r.falseFlag) << "<br>"
         << (r.falseFlagsPerMillion ? report::Decimals(*r.falseFlagsPerMillion) : "n/a")
@@ -121,8 +126,9 @@ void WriteCell(const RowFigures& r, std::ostream& out) {
         << " on a wrong sample's other byte, " << Grouped(g.elsewhereInSectorWithErrors)
         << " elsewhere in sectors with errors, " << Grouped(g.inSectorWithoutErrors)
         << " in sectors without; " << Grouped(g.wholeSectorsFlagged)
-        << " sectors flagged whole</span><br>" << r.passes << " passes, " << r.submissions
-        << " submissions, " << r.units << " units; median "
+        << " sectors flagged whole</span><br>" << Count(r.passes, "pass", "passes") << ", "
+        << Count(r.submissions, "submission", "submissions") << ", "
+        << Count(r.units, "unit", "units") << "; median "
         << (r.medianKBps ? report::Decimals(*r.medianKBps, 1) + " kB/s" : "speed not measured")
         << "<br>"
         << (r.rank ? "row ranked " + std::to_string(*r.rank)
@@ -143,7 +149,7 @@ void WriteMatrix(const std::vector<const RowFigures*>& rows, std::ostream& out) 
         for (const auto& column : m.columns) {
             const auto cell = m.cells.find({revision, column});
             if (cell == m.cells.end()) {
-                out << "<td class=\"cell\"></td>";
+                out << "<td class=\"cell text\"></td>";
             } else {
                 WriteCell(*cell->second, out);
             }
@@ -174,7 +180,7 @@ void WriteSubmission(const ListedSubmission& s, std::ostream& out) {
     out << "<tbody id=\"s" << XmlEscape(s.id) << "\"><tr><td class=\"name\" rowspan=\"" << span
         << "\"><strong>" << XmlEscape(s.id) << "</strong><br><span class=\"small\">"
         << XmlEscape(s.revision) << ", unit " << (s.unit ? XmlEscape(s.unit->substr(0, 12)) : "?")
-        << "<br>" << XmlEscape(s.month) << ", " << XmlEscape(s.platform) << ", "
+        << "<br>" << XmlEscape(s.month) << " " << XmlEscape(s.platform) << " "
         << XmlEscape(s.transport) << ", tool " << XmlEscape(s.toolVersion) << "</span></td>";
     if (s.passes.empty()) {
         out << "<td colspan=\"12\" class=\"text\">no passes</td></tr>\n";
@@ -289,8 +295,10 @@ void WriteIndexPage(const PoolFigures& figures, std::ostream& out) {
     for (const RowFigures& row : figures.rows) {
         passes += row.passes;
     }
-    out << "<p>" << figures.models.size() << " drive models, " << figures.rows.size()
-        << " rows (model, firmware revision, read command, speed), " << Grouped(passes)
+    out << "<p>"
+        << Count(static_cast<std::int64_t>(figures.models.size()), "drive model", "drive models")
+        << ", " << Count(static_cast<std::int64_t>(figures.rows.size()), "row", "rows")
+        << " (model, firmware revision, read command, speed), " << Grouped(passes)
         << " distinct passes. Downloads: <a href=\"pool.csv\">pool.csv</a>, "
            "<a href=\"pool.json\">pool.json</a> (every row with every figure), "
            "<a href=\"pool.sqlite\">pool.sqlite</a> (the whole pool).</p>\n"

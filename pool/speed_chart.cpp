@@ -15,7 +15,7 @@ using report::SvgText;
 
 constexpr double kLeft = 80, kTop = 40, kPlotWidth = 860, kPlotHeight = 260;
 constexpr double kWidth = kLeft + kPlotWidth + 30;
-constexpr double kLegendTop = kTop + kPlotHeight + 50, kLegendLine = 20;
+constexpr double kLegendTop = kTop + kPlotHeight + 72, kLegendLine = 20;
 const char* const kColours[] = {"#1f77b4", "#2e9e44", "#d62728", "#9467bd",
                                 "#ff9f1c", "#8c564b", "#e377c2", "#17becf"};
 
@@ -90,7 +90,7 @@ void Line(const Series& series, std::size_t columns, const char* colour, bool de
 }
 
 void Legend(const std::vector<Series>& series, std::ostream& out) {
-    SvgText(out, kLeft, kLegendTop - 14,
+    SvgText(out, kLeft, kLegendTop - 10,
             "solid with dots: detection; dashed with squares: false-flag rate; hollow: too "
             "little damage to judge; whiskers: 95 % intervals",
             "start", 11);
