@@ -17,8 +17,12 @@ bool Error::DiskFailed() const {
     return code == SQLITE_FULL || code == SQLITE_IOERR || code == SQLITE_CANTOPEN;
 }
 
+bool Error::NotADatabase() const {
+    return Code() == SQLITE_NOTADB;
+}
+
 bool Error::Damaged() const {
-    return Code() == SQLITE_CORRUPT || Code() == SQLITE_NOTADB;
+    return Code() == SQLITE_CORRUPT;
 }
 
 Database::Database(const std::string& path, OpenMode mode) {

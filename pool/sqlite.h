@@ -22,7 +22,8 @@ public:
     [[nodiscard]] int Code() const { return code_ & 0xFF; }
     // The disk is full or would not take the write.
     [[nodiscard]] bool DiskFailed() const;
-    // The file is not a database, or a damaged one.
+    [[nodiscard]] bool NotADatabase() const;
+    // The database is damaged.
     [[nodiscard]] bool Damaged() const;
 
 private:
