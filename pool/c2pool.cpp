@@ -200,7 +200,7 @@ int Add(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
             adding.Refuse(error);
         }
         if (batch.size() >= kBatchFiles || bytes >= kBatchBytes || i + 1 == files.size()) {
-            stored = adding.StoreBatch(batch, paths);
+            stored = batch.empty() || adding.StoreBatch(batch, paths);
             batch.clear();
             paths.clear();
             bytes = 0;

@@ -171,7 +171,7 @@ std::string Sentence(const std::string& path, const sql::Error& failure) {
     }
     if (failure.DiskFailed()) {
         return "Cannot write the pool " + report::Quoted(path) + " (" + why +
-               "): nothing of the failed submission was stored.";
+               "): it is as it was before the change that failed.";
     }
     return "Cannot use the pool " + report::Quoted(path) + " (" + why + ").";
 }
@@ -200,7 +200,8 @@ void CreatePool(const std::string& path) {
         fs::remove(draft, ignored);
         fs::remove(draft + "-wal", ignored);
         fs::remove(draft + "-shm", ignored);
-        throw PoolFailure(Sentence(path, failure));
+        throw PoolFailure("Cannot create the pool " + report::Quoted(path) + " (" +
+                          report::ConsoleText(failure.what()) + ").");
     }
 }
 
