@@ -5,6 +5,8 @@
 #include <filesystem>
 #include <fstream>
 #include <span>
+#include <thread>
+#include <vector>
 
 #include "report/output/summary.h"
 #include "runtime/sha256.h"
@@ -83,6 +85,20 @@ ExamplePassCounts GeneratedCounts(Mixer& mix, const ProductManners& manners, int
     return c;
 }
 
+void WriteExample(const std::string& folder, std::uint64_t index, const ExampleOptions& options,
+                  std::string& error) {
+    char name[32];
+    std::snprintf(name, sizeof name, "example-%06llu.json", static_cast<unsigned long long>(index));
+    const std::filesystem::path path = std::filesystem::path(folder) / name;
+    report::Submission s = GeneratedSubmission(index, options);
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    file << report::SubmissionText(s);
+    file.close();
+    if (!file) {
+        error = "Cannot write \"" + path.string() + "\".";
+    }
+}
+
 }  // namespace
 
 report::SubmissionPass ExamplePass(std::string_view seed, const ExamplePassCounts& c) {
@@ -158,16 +174,23 @@ bool WriteExamples(const std::string& folder, std::uint64_t count, const Example
         error = "Cannot create the folder \"" + folder + "\": " + failure.message() + ".";
         return false;
     }
-    for (std::uint64_t i = 1; i <= count; ++i) {
-        char name[32];
-        std::snprintf(name, sizeof name, "example-%06llu.json", static_cast<unsigned long long>(i));
-        const std::filesystem::path path = std::filesystem::path(folder) / name;
-        report::Submission s = GeneratedSubmission(i, options);
-        std::ofstream file(path, std::ios::binary | std::ios::trunc);
-        file << report::SubmissionText(s);
-        file.close();
-        if (!file) {
-            error = "Cannot write \"" + path.string() + "\".";
+    // Each worker writes every `workers`th file; the files do not depend on the order.
+    const unsigned workers = std::max(1u, std::min(8u, std::thread::hardware_concurrency()));
+    std::vector<std::string> errors(workers);
+    std::vector<std::thread> threads;
+    for (unsigned w = 0; w < workers; ++w) {
+        threads.emplace_back([&, w] {
+            for (std::uint64_t i = 1 + w; i <= count && errors[w].empty(); i += workers) {
+                WriteExample(folder, i, options, errors[w]);
+            }
+        });
+    }
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+    for (const std::string& text : errors) {
+        if (!text.empty()) {
+            error = text;
             return false;
         }
     }
