@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <random>
 #include <sstream>
@@ -166,6 +167,18 @@ public:
         return true;
     }
 
+    // Writes `name` through `write` without comparing: for content known to have changed,
+    // which may be too large to hold twice.
+    [[nodiscard]] bool Stream(const std::string& name,
+                              const std::function<void(std::ostream&)>& write) {
+        const fs::path path = folder_ / name;
+        if (!report::WriteWholeFile(path.string(), write)) {
+            return Failed(path, "");
+        }
+        Wrote(name);
+        return true;
+    }
+
     // pool.sqlite, copied from the pool under a temporary name and renamed into place.
     [[nodiscard]] bool CopyPool(PoolReader& pool, const std::string& name) {
         const fs::path path = folder_ / name;
@@ -253,6 +266,9 @@ public:
     }
 
     bool Run() {
+        if (old_.poolChanges > pool_.Changes()) {
+            old_ = {};  // another pool, whose counters of changes mean nothing here
+        }
         const PoolFigures figures = ComputeFigures(pool_);
         // Pages first, the index that links them after, stale pages last: a reader following
         // a link always finds its page.
@@ -300,11 +316,14 @@ private:
                 continue;
             }
             const auto found = rows.find(model.model);
-            const std::string page = Built([&](std::ostream& o) {
+            const auto write = [&](std::ostream& o) {
                 WriteModelPage(model.model, found == rows.end() ? kNoRows : found->second, pool_,
                                o);
-            });
-            if (!writer_.Put(name, page)) {
+            };
+            // A page written from another count of the model's changes lists other submissions:
+            // it is written afresh. Without a record of it, it is compared first.
+            const bool changed = old != old_.pages.end() && old->second.changes != model.changes;
+            if (!(changed ? writer_.Stream(name, write) : writer_.Put(name, Built(write)))) {
                 return false;
             }
             if (const auto now = StampOf(path)) {

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <fstream>
 #include <map>
+#include <stdexcept>
 
 #include "pool/pooled.h"
 
@@ -51,6 +52,7 @@ public:
         ++changes_;
     }
     int copies = 0;
+    bool failing = false;  // reading a model's submissions throws, as a damaged pool would
 
     void ForEachCountedPass(const std::function<void(const pool::CountedPass&)>& visit) override {
         for (const auto& pass : passes_) {
@@ -68,6 +70,9 @@ public:
         const pool::DriveModel& model,
         const std::function<void(const pool::ListedSubmission&)>& visit) override {
         for (const auto& [arrival, submission] : submissions_[model]) {
+            if (failing) {
+                throw std::runtime_error("the pool could not be read");
+            }
             visit(submission);
         }
     }

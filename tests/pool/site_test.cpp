@@ -145,6 +145,19 @@ TEST_F(Site, AStateFileFromAnyoneNeverRemovesOrSkipsAnything) {
     EXPECT_NE(run.out.find("  wrote " + Page(kAcme)), std::string::npos);
 }
 
+TEST_F(Site, APoolThatFailsWhileAPageIsWrittenLeavesThePageAsItWas) {
+    ASSERT_TRUE(Write().written);
+    const std::string before = ReadFileText(folder_ / Page(kAcme));
+    pool_.Add(Pass(5, kAcme, "1.0", "d8", "8x", 20'000, 1'000, 0));
+    pool_.failing = true;
+    std::ostringstream out, err;
+    EXPECT_THROW((void)pool::WriteSite(pool_, folder_.string(), out, err), std::runtime_error);
+    EXPECT_EQ(ReadFileText(folder_ / Page(kAcme)), before);
+    for (const auto& entry : fs::directory_iterator(folder_)) {
+        EXPECT_EQ(entry.path().string().find(".partial"), std::string::npos) << entry.path();
+    }
+}
+
 TEST(ModelPageName, IsAPlainDistinctFileNameWhateverTheModelHolds) {
     const DriveModel models[] = {{"../..", "etc/passwd"},
                                  {".", "hidden"},
