@@ -75,6 +75,21 @@ good ones. A row with fewer than 10,000 wrong bytes is shown but not ranked: too
 judge. A model takes the place of its best row.</p>
 <p>Missed bytes per million compared is not used: it depends on how damaged each person's disc
 was as much as on the drive, so it cannot be compared across discs.</p>
+<h2>The downloads</h2>
+<p><strong>pool.csv</strong> has one line per row, in ranking order, with the columns: rank (empty
+when not ranked), vendor, product, revision, form, speed, judged (0 when too little damage),
+detection with its interval (detection_low, detection_high), false_flag_rate with its interval,
+false_flags_per_million (per million right bytes), lag_bits and lag_passes (the most common shift
+of the pointers, ties to the smaller, and in how many passes), delivered_detection (the pointers
+as delivered), the sums wrong, flagged, detected, false_flags, bytes_compared, delivered_wrong and
+delivered_detected, where the false flags sit (other_byte_of_wrong_sample,
+elsewhere_in_sector_with_errors, in_sector_without_errors) and whole_sectors_flagged, passes,
+submissions, units (distinct drive units) and median_kbps (the median measured read rate). Rates
+are fractions (0.95, not 95&nbsp;%), given exactly; an undefined figure is empty. A text that
+starts like a spreadsheet formula is written behind a '.
+<strong>pool.json</strong> holds the same rows under the same figures, null where undefined, and
+the models with their place and page. <strong>pool.sqlite</strong> is the whole pool: every
+submission as it was sent, for anyone to check and query.</p>
 )";
 
 // Rows of one model indexed by revision (down) and by form and speed (across).

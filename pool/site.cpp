@@ -1,10 +1,12 @@
 #include "pool/site.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <map>
 #include <random>
+#include <set>
 #include <sstream>
 #include <system_error>
 
@@ -279,11 +281,7 @@ public:
             PoolCopy() &&
             writer_.Put("index.html", Built([&](std::ostream& o) { WriteIndexPage(figures, o); }));
         if (written) {
-            for (const auto& [name, page] : old_.pages) {
-                if (!state_.pages.contains(name)) {
-                    writer_.Remove(name);
-                }
-            }
+            RemoveStalePages();
         }
         if (!written) {
             // The pages not reached are as the last run left them, and so are their records.
@@ -306,6 +304,7 @@ private:
         static const std::vector<const RowFigures*> kNoRows;
         for (const ModelState& model : pool_.Models()) {
             const std::string name = ModelPageName(model.model);
+            current_.insert(name);
             const fs::path path = writer_.Folder() / name;
             const auto old = old_.pages.find(name);
             const auto stamp = StampOf(path);
@@ -331,6 +330,22 @@ private:
             }
         }
         return true;
+    }
+
+    // Pages of models no longer in the pool, whether or not a state remembers them.
+    void RemoveStalePages() {
+        std::vector<std::string> stale;
+        std::error_code failure;
+        for (const auto& entry : fs::directory_iterator(writer_.Folder(), failure)) {
+            const std::string name = entry.path().filename().string();
+            if (IsModelPageName(name) && !current_.contains(name)) {
+                stale.push_back(name);
+            }
+        }
+        std::sort(stale.begin(), stale.end());
+        for (const std::string& name : stale) {
+            writer_.Remove(name);
+        }
     }
 
     // Written only when it changed, so that an unchanged pool leaves the folder untouched.
@@ -367,6 +382,7 @@ private:
     SiteWriter writer_;
     SiteState old_;
     SiteState state_;
+    std::set<std::string> current_;  // the pages of the models in the pool
 };
 
 }  // namespace

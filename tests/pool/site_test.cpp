@@ -2,7 +2,6 @@
 // keeps or removes.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <sstream>
@@ -10,6 +9,7 @@
 #include "pool/pages.h"
 #include "pool/site.h"
 #include "tests/pool/memory_pool.h"
+#include "tests/support/small_file_system.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -111,6 +111,8 @@ TEST_F(Site, AMissingOrAlteredPageIsWrittenAgainAndARemovedModelLosesItsPage) {
     EXPECT_NE(rewritten.out.find("  wrote " + Page(kBeta)), std::string::npos);
     EXPECT_EQ(ReadFileText(folder_ / Page(kBeta)).find("altered"), std::string::npos);
 
+    // Even without the state that remembers the page.
+    fs::remove(folder_ / ".c2pool-site.json");
     pool_.RemoveModel(kAcme);
     const auto removed = Write();
     EXPECT_NE(removed.out.find("  removed " + Page(kAcme) + "\n"), std::string::npos)
@@ -197,16 +199,10 @@ TEST_F(Site, TextsFromSubmissionsAreEscapedAndNeverRunAsFormulas) {
 // there at all, the message names it, and the state file claims only what was written.
 TEST_F(Site, AFullDiskStopsWithTheFileNamedAndNoHalfPage) {
     const fs::path mount = dir_ / "small";
-    fs::create_directory(mount);
-    const std::string command =
-        "mount -t tmpfs -o size=128k marrowby-site " + mount.string() + " 2>/dev/null";
-    if (std::system(command.c_str()) != 0) {
+    testing_support::SmallFileSystem small(mount, "128k");
+    if (!small.Mounted()) {
         GTEST_SKIP() << "a small tmpfs cannot be mounted here (needs root and mount rights)";
     }
-    struct Unmount {
-        std::string command;
-        ~Unmount() { EXPECT_EQ(std::system(command.c_str()), 0); }
-    } unmount{"umount -l " + mount.string()};
     ASSERT_TRUE(Write(mount).written);
     // Many submissions of ACME: its page no longer fits.
     for (int s = 10; s < 1000; ++s) {
@@ -227,7 +223,7 @@ TEST_F(Site, AFullDiskStopsWithTheFileNamedAndNoHalfPage) {
         EXPECT_EQ(page["changes"], page["file"] == Page(kAcme) ? 2 : 1) << page;
     }
     // With room again, the page is written.
-    ASSERT_EQ(std::system(("mount -o remount,size=4m " + mount.string()).c_str()), 0);
+    ASSERT_TRUE(small.Resize("4m"));
     const auto later = Write(mount);
     EXPECT_TRUE(later.written) << later.err;
     EXPECT_NE(later.out.find("  wrote " + Page(kAcme)), std::string::npos) << later.out;
