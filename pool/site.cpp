@@ -162,11 +162,7 @@ public:
             ++unchanged_;
             return true;
         }
-        if (!report::WriteWholeFile(path.string(), [&](std::ostream& o) { o << content; })) {
-            return Failed(path, "");
-        }
-        Wrote(name);
-        return true;
+        return Stream(name, [&](std::ostream& o) { o << content; });
     }
 
     // Writes `name` through `write` without comparing: for content known to have changed,
@@ -192,8 +188,15 @@ public:
         } while (fs::exists(fs::symlink_status(temporary, failure)));
         report::platform::RemoveOnInterrupt(temporary.c_str());
         std::string error;
-        const bool copied =
-            pool.CopyTo(temporary, error) && report::platform::RenameOver(temporary, path.string());
+        bool copied = false;
+        try {
+            copied = pool.CopyTo(temporary, error) &&
+                     report::platform::RenameOver(temporary, path.string());
+        } catch (...) {
+            report::platform::RemoveFile(temporary);
+            report::platform::RemoveOnInterrupt(nullptr);
+            throw;
+        }
         if (!copied) {
             report::platform::RemoveFile(temporary);
         }
@@ -213,10 +216,13 @@ public:
         }
     }
 
-    bool Failed(const fs::path& path, const std::string& why) {
-        err_ << "c2pool: could not write " << Quoted(path.string())
-             << (why.empty() ? " (is the disk full?)" : ": " + why)
-             << "; the file is as it was before.\n";
+    // `why`: the sentence of whoever failed, if any.
+    bool Failed(const fs::path& path, std::string why) {
+        if (why.ends_with('.')) {
+            why.pop_back();
+        }
+        err_ << "c2pool: could not write " << Quoted(path.string()) << " ("
+             << (why.empty() ? "is the disk full?" : why) << "); the file is as it was before.\n";
         return false;
     }
 

@@ -52,7 +52,8 @@ public:
         ++changes_;
     }
     int copies = 0;
-    bool failing = false;  // reading a model's submissions throws, as a damaged pool would
+    bool failing = false;
+    bool refuseCopy = false;  // reading a model's submissions throws, as a damaged pool would
 
     void ForEachCountedPass(const std::function<void(const pool::CountedPass&)>& visit) override {
         for (const auto& pass : passes_) {
@@ -79,6 +80,10 @@ public:
     std::int64_t Changes() override { return changes_; }
     bool CopyTo(const std::string& path, std::string& error) override {
         ++copies;
+        if (refuseCopy) {
+            error = "The copy failed.";
+            return false;
+        }
         std::ofstream file(path);
         file << "pool at change " << changes_ << '\n';
         file.close();

@@ -160,6 +160,22 @@ TEST_F(Site, APoolThatFailsWhileAPageIsWrittenLeavesThePageAsItWas) {
     }
 }
 
+TEST_F(Site, ACopyOfThePoolThatFailsIsNamedAndMadeAgainNextTime) {
+    pool_.refuseCopy = true;
+    const auto failed = Write();
+    EXPECT_FALSE(failed.written);
+    EXPECT_EQ(failed.err, "c2pool: could not write \"" + (folder_ / "pool.sqlite").string() +
+                              "\" (The copy failed); the file is as it was before.\n");
+    EXPECT_FALSE(fs::exists(folder_ / "pool.sqlite"));
+    EXPECT_FALSE(fs::exists(folder_ / "index.html"));  // written last, linking what is there
+    pool_.refuseCopy = false;
+    const auto again = Write();
+    EXPECT_NE(again.out.find("  wrote pool.sqlite\n  wrote index.html\n2 files written, 4 "
+                             "unchanged.\n"),
+              std::string::npos)
+        << again.out;
+}
+
 TEST(ModelPageName, IsAPlainDistinctFileNameWhateverTheModelHolds) {
     const DriveModel models[] = {{"../..", "etc/passwd"},
                                  {".", "hidden"},
