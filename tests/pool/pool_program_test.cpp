@@ -79,8 +79,11 @@ TEST_F(C2PoolProgram, AFolderGivesItsJsonFilesByNameAndNoLink) {
     WriteSubmission(dir_ / "outside.json", PassesOf("ONE", {"outside"}));
     WriteFileBytes(dir_ / "in" / "notes.txt", {'x'});
     fs::create_symlink("../outside.json", dir_ / "in" / "link.json");
-    ExpectRun({"add", "pool.sqlite", "in"}, "2 accepted, 0 already in the pool, 1 refused.\n",
-              "\"in/link.json\" is a symbolic link: c2pool reads no links.\n", 1);
+    fs::create_directory(dir_ / "in" / "odd.json");
+    ExpectRun({"add", "pool.sqlite", "in"}, "2 accepted, 0 already in the pool, 2 refused.\n",
+              "\"in/link.json\" is a symbolic link: c2pool reads no links.\n"
+              "\"in/odd.json\" is not a regular file: c2pool reads only regular files.\n",
+              1);
     const auto contents = Contents(dir_ / "pool.sqlite", 1);
     ASSERT_EQ(contents.ids.size(), 2u);
     // By name: 1.json arrived first.
@@ -190,6 +193,7 @@ TEST_F(C2PoolProgram, ChangeCountersMoveWithTheirModelAndACopyStandsAlone) {
 
 TEST_F(C2PoolProgram, WhatIsNotAUsablePoolIsLeftAsItIs) {
     WriteSubmission(dir_ / "a.json", PassesOf("ONE", {"a1"}));
+    fs::create_directory(dir_ / "in");
     const auto refused = [&](const std::string& name, const std::string& message) {
         const auto before = ReadFileBytes(dir_ / name);
         ExpectRun({"add", name, "a.json"}, "", message + "\n", 1);
@@ -228,6 +232,8 @@ TEST_F(C2PoolProgram, WhatIsNotAUsablePoolIsLeftAsItIs) {
               1);
     ExpectRun({"site", "missing.sqlite", "site"}, "", "There is no pool at \"missing.sqlite\".\n",
               1);
+    ExpectRun({"add", "in", "a.json"}, "",
+              "\"in\" is not a regular file: c2pool opens only a regular file as a pool.\n", 1);
 }
 
 TEST_F(C2PoolProgram, BadArgumentsShowTheUsage) {
