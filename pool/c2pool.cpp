@@ -94,13 +94,23 @@ public:
             return;
         }
         lastTenth_ = tenth;
-        out_ << (terminal_ ? "\r" : "") << "Adding: " << report::Grouped(done) << " of "
-             << report::Grouped(total_) << " files (" << done * 100 / total_ << " %)"
-             << (terminal_ ? "" : "\n") << std::flush;
+        const std::string text = "Adding: " + report::Grouped(done) + " of " +
+                                 report::Grouped(total_) + " files (" +
+                                 std::to_string(done * 100 / total_) + " %)";
+        out_ << (terminal_ ? "\r" : "") << text << (terminal_ ? "" : "\n") << std::flush;
+        onScreen_ = terminal_ ? text.size() : 0;
+    }
+
+    // Before a message on the same terminal: the line it would run into is wiped.
+    void Clear() {
+        if (onScreen_ > 0) {
+            out_ << '\r' << std::string(onScreen_, ' ') << '\r' << std::flush;
+            onScreen_ = 0;
+        }
     }
 
     void End() {
-        if (shown_ && terminal_) {
+        if (onScreen_ > 0) {
             out_ << '\n';
         }
     }
@@ -111,6 +121,7 @@ private:
     bool terminal_;
     bool shown_;
     std::size_t lastTenth_ = 0;
+    std::size_t onScreen_ = 0;  // characters of the line shown on the terminal
 };
 
 struct Tally {
@@ -119,7 +130,8 @@ struct Tally {
 
 class Adding {
 public:
-    Adding(Store& store, std::ostream& err) : store_(store), err_(err) {}
+    Adding(Store& store, Progress& progress, std::ostream& err)
+        : store_(store), progress_(progress), err_(err) {}
 
     // False when the pool failed; the batch is then stored up to the submission that failed.
     [[nodiscard]] bool StoreBatch(std::vector<Candidate>& batch, std::vector<std::string>& paths) {
@@ -133,6 +145,7 @@ public:
             try {
                 Count(store_.Add(std::span(&batch[i], 1)), std::span(&paths[i], 1));
             } catch (const PoolFailure& failure) {
+                progress_.Clear();
                 err_ << failure.what() << '\n';
                 return false;
             }
@@ -141,6 +154,7 @@ public:
     }
 
     void Refuse(const std::string& sentence) {
+        progress_.Clear();
         err_ << sentence << '\n';
         ++tally_.refused;
     }
@@ -167,6 +181,7 @@ private:
     }
 
     Store& store_;
+    Progress& progress_;
     std::ostream& err_;
     Tally tally_;
 };
@@ -181,11 +196,11 @@ int Add(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     }
     std::vector<std::string> failures;
     const std::vector<std::string> files = InputFiles({args.begin() + 1, args.end()}, failures);
-    Adding adding(*store, err);
+    Progress progress(out, files.size(), terminal);
+    Adding adding(*store, progress, err);
     for (const std::string& failure : failures) {
         adding.Refuse(failure);
     }
-    Progress progress(out, files.size(), terminal);
     std::vector<Candidate> batch;
     std::vector<std::string> paths;
     std::size_t bytes = 0;

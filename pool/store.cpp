@@ -176,6 +176,16 @@ std::string Sentence(const std::string& path, const sql::Error& failure) {
     return "Cannot use the pool " + report::Quoted(path) + " (" + why + ").";
 }
 
+// Runs `work`, its SQLite failures turned into sentences naming the pool.
+template <class Work>
+auto Guarded(const std::string& path, Work&& work) {
+    try {
+        return work();
+    } catch (const sql::Error& failure) {
+        throw PoolFailure(Sentence(path, failure));
+    }
+}
+
 // A new pool is made whole under a name of its own and linked in place, so that a pool that
 // another c2pool creates at the same moment is never seen half made.
 void CreatePool(const std::string& path) {
@@ -279,13 +289,6 @@ Store::Store(std::string path, std::unique_ptr<sql::Database> database)
     : path_(std::move(path)), database_(std::move(database)) {}
 
 Store::~Store() = default;
-
-void Store::Fail(const std::exception& failure) const {
-    if (const auto* sqlFailure = dynamic_cast<const sql::Error*>(&failure)) {
-        throw PoolFailure(Sentence(path_, *sqlFailure));
-    }
-    throw PoolFailure(failure.what());
-}
 
 std::unique_ptr<Store> Store::Open(const std::string& path, Access access) {
     if (!CheckFile(path, access)) {
@@ -416,7 +419,7 @@ private:
 }  // namespace
 
 std::vector<AddOutcome> Store::Add(std::span<const Candidate> candidates) {
-    try {
+    return Guarded(path_, [&]() -> std::vector<AddOutcome> {
         std::vector<AddOutcome> outcomes;
         sql::Transaction transaction(*database_, sql::Transaction::Kind::write);
         Adder adder(*database_);
@@ -425,13 +428,11 @@ std::vector<AddOutcome> Store::Add(std::span<const Candidate> candidates) {
         }
         transaction.Commit();
         return outcomes;
-    } catch (const sql::Error& failure) {
-        Fail(failure);
-    }
+    });
 }
 
 RemoveOutcome Store::Remove(const std::string& id, const std::string& reason) {
-    try {
+    return Guarded(path_, [&]() -> RemoveOutcome {
         sql::Transaction transaction(*database_, sql::Transaction::Kind::write);
         sql::Statement find(*database_, "SELECT arrival, model FROM submission WHERE id = ?");
         if (!find.Bind(1, id).Step()) {
@@ -481,21 +482,17 @@ RemoveOutcome Store::Remove(const std::string& id, const std::string& reason) {
         database_->Execute("UPDATE pool SET changes = changes + 1");
         transaction.Commit();
         return {Removed::removed, {}};
-    } catch (const sql::Error& failure) {
-        Fail(failure);
-    }
+    });
 }
 
 std::int64_t Store::SubmissionCount() {
-    try {
+    return Guarded(path_, [&]() -> std::int64_t {
         return database_->Integer("SELECT count(*) FROM submission");
-    } catch (const sql::Error& failure) {
-        Fail(failure);
-    }
+    });
 }
 
 std::optional<std::string> Store::SubmissionText(const std::string& id) {
-    try {
+    return Guarded(path_, [&]() -> std::optional<std::string> {
         sql::Statement find(*database_, "SELECT text FROM submission WHERE id = ?");
         if (!find.Bind(1, id).Step()) {
             return std::nullopt;
@@ -503,13 +500,11 @@ std::optional<std::string> Store::SubmissionText(const std::string& id) {
         std::string text = find.Text(0);
         find.Reset();
         return text;
-    } catch (const sql::Error& failure) {
-        Fail(failure);
-    }
+    });
 }
 
 void Store::ForEachCountedPass(const std::function<void(const CountedPass&)>& visit) {
-    try {
+    Guarded(path_, [&] {
         sql::Statement passes(
             *database_,
             std::string("SELECT p.submission, m.vendor, m.product, s.revision, s.unit, p.form, "
@@ -529,13 +524,11 @@ void Store::ForEachCountedPass(const std::function<void(const CountedPass&)>& vi
             pass.figures = FiguresAt(passes, 8);
             visit(pass);
         }
-    } catch (const sql::Error& failure) {
-        Fail(failure);
-    }
+    });
 }
 
 std::vector<ModelState> Store::Models() {
-    try {
+    return Guarded(path_, [&]() -> std::vector<ModelState> {
         sql::Statement models(*database_,
                               "SELECT vendor, product, changes FROM model m WHERE EXISTS "
                               "(SELECT 1 FROM submission s WHERE s.model = m.id) "
@@ -545,14 +538,12 @@ std::vector<ModelState> Store::Models() {
             states.push_back({{models.Text(0), models.Text(1)}, models.Integer(2)});
         }
         return states;
-    } catch (const sql::Error& failure) {
-        Fail(failure);
-    }
+    });
 }
 
 void Store::ForEachSubmissionOf(const DriveModel& model,
                                 const std::function<void(const ListedSubmission&)>& visit) {
-    try {
+    Guarded(path_, [&] {
         sql::Statement submissions(
             *database_,
             "SELECT s.id, s.arrival, s.revision, s.unit, s.transport, s.platform, s.toolVersion, "
@@ -584,17 +575,12 @@ void Store::ForEachSubmissionOf(const DriveModel& model,
             }
             visit(listed);
         }
-    } catch (const sql::Error& failure) {
-        Fail(failure);
-    }
+    });
 }
 
 std::int64_t Store::Changes() {
-    try {
-        return database_->Integer("SELECT changes FROM pool");
-    } catch (const sql::Error& failure) {
-        Fail(failure);
-    }
+    return Guarded(
+        path_, [&]() -> std::int64_t { return database_->Integer("SELECT changes FROM pool"); });
 }
 
 bool Store::CopyTo(const std::string& path, std::string& error) {

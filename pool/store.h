@@ -102,7 +102,6 @@ public:
 
 private:
     Store(std::string path, std::unique_ptr<sql::Database> database);
-    [[noreturn]] void Fail(const std::exception& failure) const;
 
     std::string path_;
     std::unique_ptr<sql::Database> database_;

@@ -391,9 +391,9 @@ TEST_F(Extraction, AFullDiskStopsTheRunWithExitCodeOne) {
 // header says how many the audio file holds.
 TEST_F(Extraction, AFileSystemThatFillsUpLeavesWholeSectorsInBothFiles) {
     const std::filesystem::path mount = dir_ / "small";
-    testing_support::SmallFileSystem small(mount, "384k");
+    const testing_support::SmallFileSystem small(mount, "384k");
     if (!small.Mounted()) {
-        GTEST_SKIP() << "a small tmpfs cannot be mounted here (needs root and mount rights)";
+        GTEST_SKIP() << testing_support::SmallFileSystem::kWhyNot;
     }
     std::ofstream(dir_ / "drives.drive") << Drive(500, "");
     testing_support::RunOptions options;

@@ -79,8 +79,11 @@ TEST_F(C2PoolProgram, AFolderGivesItsJsonFilesByNameAndNoLink) {
     WriteSubmission(dir_ / "outside.json", PassesOf("ONE", {"outside"}));
     WriteFileBytes(dir_ / "in" / "notes.txt", {'x'});
     fs::create_symlink("../outside.json", dir_ / "in" / "link.json");
-    ExpectRun({"add", "pool.sqlite", "in"}, "2 accepted, 0 already in the pool, 1 refused.\n",
-              "\"in/link.json\" is a symbolic link: c2pool reads no links.\n", 1);
+    fs::create_directory(dir_ / "in" / "odd.json");
+    ExpectRun({"add", "pool.sqlite", "in"}, "2 accepted, 0 already in the pool, 2 refused.\n",
+              "\"in/link.json\" is a symbolic link: c2pool reads no links.\n"
+              "\"in/odd.json\" is not a regular file: c2pool reads only regular files.\n",
+              1);
     const auto contents = Contents(dir_ / "pool.sqlite", 1);
     ASSERT_EQ(contents.ids.size(), 2u);
     // By name: 1.json arrived first.
@@ -147,8 +150,50 @@ TEST_F(C2PoolProgram, APassCountsOnceWhicheverSubmissionBroughtIt) {
     EXPECT_EQ(store->SubmissionText(second), testing_support::ReadFileText(dir_ / "2.json"));
 }
 
+// The site rewrites a model's page only when its counter moved, and copies the pool for
+// download: both must follow every add and removal.
+TEST_F(C2PoolProgram, ChangeCountersMoveWithTheirModelAndACopyStandsAlone) {
+    WriteSubmission(dir_ / "1.json", PassesOf("ONE", {"a"}));
+    WriteSubmission(dir_ / "2.json", PassesOf("TWO", {"b"}));
+    const std::string third = WriteSubmission(dir_ / "3.json", PassesOf("ONE", {"c"}));
+    const std::string path = (dir_ / "pool.sqlite").string();
+    const auto state = [&] {
+        const auto store = pool::Store::Open(path, pool::Store::Access::read);
+        std::vector<std::int64_t> changes{store->Changes()};
+        for (const pool::ModelState& model : store->Models()) {
+            changes.push_back(model.changes);
+        }
+        return changes;
+    };
+    ASSERT_EQ(Run({"add", "pool.sqlite", "1.json", "2.json"}).exitCode, 0);
+    const auto before = state();
+    ASSERT_EQ(before.size(), 3u);
+    ASSERT_EQ(Run({"add", "pool.sqlite", "3.json"}).exitCode, 0);
+    const auto added = state();
+    EXPECT_GT(added[0], before[0]);
+    EXPECT_GT(added[1], before[1]);  // ONE
+    EXPECT_EQ(added[2], before[2]);  // TWO
+    ASSERT_EQ(Run({"remove", "pool.sqlite", third, "--reason", "r"}).exitCode, 0);
+    const auto removed = state();
+    EXPECT_GT(removed[0], added[0]);
+    EXPECT_GT(removed[1], added[1]);
+    EXPECT_EQ(removed[2], added[2]);
+
+    const auto store = pool::Store::Open(path, pool::Store::Access::read);
+    std::string error;
+    ASSERT_TRUE(store->CopyTo((dir_ / "copy.sqlite").string(), error)) << error;
+    EXPECT_FALSE(store->CopyTo((dir_ / "copy.sqlite").string(), error));
+    EXPECT_EQ(error, "Cannot copy the pool to \"" + (dir_ / "copy.sqlite").string() +
+                         "\": something is there already.");
+    pool::sql::Database copy((dir_ / "copy.sqlite").string(), pool::sql::OpenMode::readWrite);
+    EXPECT_EQ(copy.Text("PRAGMA journal_mode"), "delete");
+    EXPECT_EQ(copy.Integer("SELECT count(*) FROM submission"), 2);
+    EXPECT_EQ(copy.Integer("SELECT count(*) FROM removed"), 1);
+}
+
 TEST_F(C2PoolProgram, WhatIsNotAUsablePoolIsLeftAsItIs) {
     WriteSubmission(dir_ / "a.json", PassesOf("ONE", {"a1"}));
+    fs::create_directory(dir_ / "in");
     const auto refused = [&](const std::string& name, const std::string& message) {
         const auto before = ReadFileBytes(dir_ / name);
         ExpectRun({"add", name, "a.json"}, "", message + "\n", 1);
@@ -187,6 +232,8 @@ TEST_F(C2PoolProgram, WhatIsNotAUsablePoolIsLeftAsItIs) {
               1);
     ExpectRun({"site", "missing.sqlite", "site"}, "", "There is no pool at \"missing.sqlite\".\n",
               1);
+    ExpectRun({"add", "in", "a.json"}, "",
+              "\"in\" is not a regular file: c2pool opens only a regular file as a pool.\n", 1);
 }
 
 TEST_F(C2PoolProgram, BadArgumentsShowTheUsage) {

@@ -217,7 +217,7 @@ TEST_F(Site, AFullDiskStopsWithTheFileNamedAndNoHalfPage) {
     const fs::path mount = dir_ / "small";
     testing_support::SmallFileSystem small(mount, "128k");
     if (!small.Mounted()) {
-        GTEST_SKIP() << "a small tmpfs cannot be mounted here (needs root and mount rights)";
+        GTEST_SKIP() << testing_support::SmallFileSystem::kWhyNot;
     }
     ASSERT_TRUE(Write(mount).written);
     // Many submissions of ACME: its page no longer fits.

@@ -1,5 +1,5 @@
-// A small tmpfs mounted for one test, so that a disk fills up where the test wants it to
-// (Linux, as root with the right to mount; a test skips when it cannot be mounted).
+// A small tmpfs for a test that fills a disk, unmounted when the test ends. Mounting needs root
+// and mount rights; a test without them is skipped.
 #pragma once
 
 #include <cstdio>
@@ -11,31 +11,34 @@ namespace testing_support {
 
 class SmallFileSystem {
 public:
-    // Mounts a tmpfs of `size` ("384k") on `folder`, created when missing.
-    SmallFileSystem(const std::filesystem::path& folder, const std::string& size)
-        : folder_(folder.string()) {
-        std::filesystem::create_directories(folder);
-        mounted_ = Run("mount -t tmpfs -o size=" + size + " marrowby-small " + folder_);
+    // Mounts a tmpfs of `size` ("384k") on `at`, a folder it creates.
+    SmallFileSystem(const std::filesystem::path& at, const std::string& size) : at_(at) {
+        std::filesystem::create_directory(at_);
+        const std::string command =
+            "mount -t tmpfs -o size=" + size + " marrowby-small " + at_.string() + " 2>/dev/null";
+        mounted_ = std::system(command.c_str()) == 0;
     }
     ~SmallFileSystem() {
-        if (mounted_ && !Run("umount -l " + folder_)) {
-            std::fprintf(stderr, "could not unmount the small file system %s\n", folder_.c_str());
+        const std::string command = "umount -l " + at_.string();
+        if (mounted_ && std::system(command.c_str()) != 0) {
+            std::fprintf(stderr, "could not unmount the small file system: %s\n", command.c_str());
         }
     }
     SmallFileSystem(const SmallFileSystem&) = delete;
     SmallFileSystem& operator=(const SmallFileSystem&) = delete;
 
     [[nodiscard]] bool Mounted() const { return mounted_; }
-    // Gives it room again (or less): true when it was resized.
+    // Gives it more room (or less); true when it was resized.
     [[nodiscard]] bool Resize(const std::string& size) {
-        return Run("mount -o remount,size=" + size + " " + folder_);
+        const std::string command =
+            "mount -o remount,size=" + size + " " + at_.string() + " 2>/dev/null";
+        return std::system(command.c_str()) == 0;
     }
+    static constexpr const char* kWhyNot =
+        "a small tmpfs cannot be mounted here (needs root and mount rights)";
 
 private:
-    static bool Run(const std::string& command) {
-        return std::system((command + " 2>/dev/null").c_str()) == 0;
-    }
-    std::string folder_;
+    std::filesystem::path at_;
     bool mounted_ = false;
 };
 
