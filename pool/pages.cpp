@@ -126,25 +126,28 @@ std::vector<std::string> SpeedsOf(const std::vector<const RowFigures*>& rows) {
     return speeds;
 }
 
+// Wide enough for its longest line, so that many forms and speeds scroll rather than squeeze.
+const char* const kCell = "<td class=\"cell text\" style=\"min-width: 17em\">";
+
 void WriteCell(const RowFigures& r, std::ostream& out) {
     const report::SubmissionGranularity& g = r.granularity;
-    out << "<td class=\"cell text\">detection <strong>" << Percent(r.detection.rate) << "</strong>"
-        << IntervalText(r.detection) << "<br>false flags " << Percent(r.falseFlag.rate)
+    out << kCell << "<strong>" << Percent(r.detection.rate) << "</strong> detected"
+        << IntervalText(r.detection) << "<br>" << Percent(r.falseFlag.rate) << " false flags"
         << IntervalText(r.falseFlag) << "<br>"
         << (r.falseFlagsPerMillion ? report::Decimals(*r.falseFlagsPerMillion) : "n/a")
-        << " false flags per million right bytes<br>lag " << ShiftText(r.lag) << " in "
-        << r.lagPasses << " of " << r.passes << " passes; as delivered "
-        << Percent(r.literalDetection) << "<br>" << Grouped(r.wrong) << " wrong, "
-        << Grouped(r.flagged) << " flagged, " << Grouped(r.detected) << " detected, "
-        << Grouped(r.falseFlags)
-        << " false<br><span class=\"small\">false flags: " << Grouped(g.otherByteOfWrongSample)
-        << " on a wrong sample's other byte, " << Grouped(g.elsewhereInSectorWithErrors)
-        << " elsewhere in sectors with errors, " << Grouped(g.inSectorWithoutErrors)
-        << " in sectors without; " << Grouped(g.wholeSectorsFlagged)
-        << " sectors flagged whole</span><br>" << Count(r.passes, "pass", "passes") << ", "
-        << Count(r.submissions, "submission", "submissions") << ", "
-        << Count(r.units, "unit", "units") << "; median "
-        << (r.medianKBps ? report::Decimals(*r.medianKBps, 1) + " kB/s" : "speed not measured")
+        << " per million right bytes<br>lag " << ShiftText(r.lag) << " (" << r.lagPasses << " of "
+        << r.passes << ")<br>" << Percent(r.literalDetection)
+        << " detected as delivered<br><span class=\"small\">wrong " << Grouped(r.wrong)
+        << ", flagged " << Grouped(r.flagged) << ", detected " << Grouped(r.detected) << ", false "
+        << Grouped(r.falseFlags) << "<br>false flags on a wrong sample's other byte "
+        << Grouped(g.otherByteOfWrongSample) << ", elsewhere in sectors with errors "
+        << Grouped(g.elsewhereInSectorWithErrors) << ", in sectors without "
+        << Grouped(g.inSectorWithoutErrors) << "; sectors flagged whole "
+        << Grouped(g.wholeSectorsFlagged) << "</span><br>" << Count(r.passes, "pass", "passes")
+        << ", " << Count(r.submissions, "submission", "submissions") << ", "
+        << Count(r.units, "unit", "units") << "<br>"
+        << (r.medianKBps ? "median " + report::Decimals(*r.medianKBps, 1) + " kB/s"
+                         : std::string("speed not measured"))
         << "<br>"
         << (r.rank ? "row ranked " + std::to_string(*r.rank)
                    : std::string("<em>") + kTooLittle + "</em>")
@@ -164,7 +167,7 @@ void WriteMatrix(const std::vector<const RowFigures*>& rows, std::ostream& out) 
         for (const auto& column : m.columns) {
             const auto cell = m.cells.find({revision, column});
             if (cell == m.cells.end()) {
-                out << "<td class=\"cell text\"></td>";
+                out << kCell << "</td>";
             } else {
                 WriteCell(*cell->second, out);
             }

@@ -13,9 +13,13 @@ namespace {
 using report::SvgNumber;
 using report::SvgText;
 
-constexpr double kLeft = 80, kTop = 40, kPlotWidth = 860, kPlotHeight = 260;
+// Two panels over the same speeds: detection from 0 to 100 %, the false-flag rate below on a
+// scale of its own, since it is usually a few hundredths of detection's.
+constexpr double kLeft = 80, kTop = 40, kPlotWidth = 860, kDetectionHeight = 220;
+constexpr double kFalseTop = kTop + kDetectionHeight + 40, kFalseHeight = 140;
 constexpr double kWidth = kLeft + kPlotWidth + 30;
-constexpr double kLegendTop = kTop + kPlotHeight + 72, kLegendLine = 20;
+constexpr double kAxisLabels = kFalseTop + kFalseHeight;
+constexpr double kLegendTop = kAxisLabels + 72, kLegendLine = 20;
 const char* const kColours[] = {"#1f77b4", "#2e9e44", "#d62728", "#9467bd",
                                 "#ff9f1c", "#8c564b", "#e377c2", "#17becf"};
 
@@ -24,46 +28,75 @@ struct Series {
     std::map<std::size_t, const RowFigures*> bySpeed;  // speed's column -> row
 };
 
+struct Panel {
+    double top, height;
+    double most;  // the rate at the top
+    bool detection;
+    const char* label;
+    [[nodiscard]] double Y(double rate) const {
+        return top + height * (1 - std::min(rate, most) / most);
+    }
+};
+
 double X(std::size_t column, std::size_t columns) {
     return kLeft + kPlotWidth * (static_cast<double>(column) + 0.5) / static_cast<double>(columns);
-}
-
-double Y(double rate) {
-    return kTop + kPlotHeight * (1 - rate);
 }
 
 std::string Percent(double rate) {
     return report::Decimals(100 * rate, 2) + " %";
 }
 
-void Axes(const std::vector<std::string>& speeds, std::ostream& out) {
-    for (int tenth = 0; tenth <= 10; ++tenth) {
-        const double y = Y(tenth / 10.0);
+// The top of the false-flag panel: 1, 2 or 5 times a power of ten, at least every upper bound.
+double FalseFlagScale(const std::vector<const RowFigures*>& rows) {
+    double most = 0;
+    for (const RowFigures* row : rows) {
+        if (row->falseFlag.interval) {
+            most = std::max(most, row->falseFlag.interval->high);
+        }
+    }
+    for (double decade = 1e-5; decade < 1; decade *= 10) {
+        for (double step : {1.0, 2.0, 5.0}) {
+            if (most <= step * decade) {
+                return step * decade;
+            }
+        }
+    }
+    return 1;
+}
+
+void Axes(const Panel& panel, std::ostream& out) {
+    for (int fifth = 0; fifth <= 5; ++fifth) {
+        const double rate = panel.most * fifth / 5, y = panel.Y(rate);
         out << "<line x1=\"" << kLeft << "\" y1=\"" << SvgNumber(y) << "\" x2=\""
             << kLeft + kPlotWidth << "\" y2=\"" << SvgNumber(y) << "\" stroke=\""
-            << (tenth == 0 ? "#000" : "#e4e4e4") << "\"/>\n";
-        SvgText(out, kLeft - 6, y + 4, std::to_string(tenth * 10) + " %", "end", 10);
+            << (fifth == 0 ? "#000" : "#e4e4e4") << "\"/>\n";
+        SvgText(out, kLeft - 6, y + 4,
+                report::Decimals(100 * rate, panel.most < 0.05 ? 3 : 0) + " %", "end", 10);
     }
+    SvgText(out, 24, panel.top + panel.height / 2, panel.label, "middle", 11, true);
+}
+
+void SpeedAxis(const std::vector<std::string>& speeds, std::ostream& out) {
     for (std::size_t i = 0; i < speeds.size(); ++i) {
-        SvgText(out, X(i, speeds.size()), kTop + kPlotHeight + 18, speeds[i], "middle");
+        SvgText(out, X(i, speeds.size()), kAxisLabels + 18, speeds[i], "middle");
     }
-    SvgText(out, kLeft + kPlotWidth / 2, kTop + kPlotHeight + 38, "speed requested", "middle");
-    SvgText(out, 24, kTop + kPlotHeight / 2, "share of bytes", "middle", 11, true);
+    SvgText(out, kLeft + kPlotWidth / 2, kAxisLabels + 38, "speed requested", "middle");
 }
 
 // One line of a series: dots (or squares) joined, each with its interval as a whisker.
-void Line(const Series& series, std::size_t columns, const char* colour, bool detection,
+void Line(const Series& series, std::size_t columns, const char* colour, const Panel& panel,
           std::ostream& out) {
+    const bool detection = panel.detection;
     std::string points;
     for (const auto& [column, row] : series.bySpeed) {
         const Proportion& p = detection ? row->detection : row->falseFlag;
         if (!p.rate) {
             continue;
         }
-        const double x = X(column, columns), y = Y(*p.rate);
+        const double x = X(column, columns), y = panel.Y(*p.rate);
         points += SvgNumber(x) + "," + SvgNumber(y) + " ";
-        out << "<line x1=\"" << SvgNumber(x) << "\" y1=\"" << SvgNumber(Y(p.interval->low))
-            << "\" x2=\"" << SvgNumber(x) << "\" y2=\"" << SvgNumber(Y(p.interval->high))
+        out << "<line x1=\"" << SvgNumber(x) << "\" y1=\"" << SvgNumber(panel.Y(p.interval->low))
+            << "\" x2=\"" << SvgNumber(x) << "\" y2=\"" << SvgNumber(panel.Y(p.interval->high))
             << "\" stroke=\"" << colour << "\"/>\n";
         const char* fill = row->judged ? colour : "#fff";
         if (detection) {
@@ -91,7 +124,7 @@ void Line(const Series& series, std::size_t columns, const char* colour, bool de
 
 void Legend(const std::vector<Series>& series, std::ostream& out) {
     SvgText(out, kLeft, kLegendTop - 10,
-            "solid with dots: detection; dashed with squares: false-flag rate; hollow: too "
+            "above: detection (dots); below: false-flag rate (squares, dashed); hollow: too "
             "little damage to judge; whiskers: 95 % intervals",
             "start", 11);
     for (std::size_t i = 0; i < series.size(); ++i) {
@@ -125,12 +158,16 @@ void WriteSpeedChart(const std::vector<const RowFigures*>& rows,
         << "<rect width=\"100%\" height=\"100%\" fill=\"#fff\"/>\n";
     SvgText(out, kLeft, 24, "Detection and false-flag rate against speed, best alignment", "start",
             14);
-    Axes(speeds, out);
-    for (std::size_t i = 0; i < series.size(); ++i) {
-        const char* colour = kColours[i % std::size(kColours)];
-        Line(series[i], speeds.size(), colour, true, out);
-        Line(series[i], speeds.size(), colour, false, out);
+    const Panel panels[] = {
+        {kTop, kDetectionHeight, 1.0, true, "detection"},
+        {kFalseTop, kFalseHeight, FalseFlagScale(rows), false, "false-flag rate"}};
+    for (const Panel& panel : panels) {
+        Axes(panel, out);
+        for (std::size_t i = 0; i < series.size(); ++i) {
+            Line(series[i], speeds.size(), kColours[i % std::size(kColours)], panel, out);
+        }
     }
+    SpeedAxis(speeds, out);
     Legend(series, out);
     out << "</svg>\n";
 }
