@@ -14,7 +14,7 @@ std::string Message(sqlite3* handle, int code) {
 
 bool Error::DiskFailed() const {
     const int code = Code();
-    return code == SQLITE_FULL || code == SQLITE_IOERR || code == SQLITE_CANTOPEN;
+    return code == SQLITE_FULL || code == SQLITE_IOERR;
 }
 
 bool Error::NotADatabase() const {

@@ -199,12 +199,16 @@ void CreatePool(const std::string& path) {
             CreateSchema(database);
             database.Execute("PRAGMA journal_mode = WAL");
         }
-        std::error_code exists;
-        fs::create_hard_link(draft, path, exists);
+        std::error_code linked;
+        fs::create_hard_link(draft, path, linked);
+        if (linked && linked != std::errc::file_exists && !fs::exists(path, ignored)) {
+            // A file system without hard links: the draft is renamed instead.
+            fs::rename(draft, path, linked);
+        }
         fs::remove(draft, ignored);
-        if (exists && exists != std::errc::file_exists) {
+        if (linked && linked != std::errc::file_exists) {
             throw PoolFailure("Cannot create the pool " + report::Quoted(path) + " (" +
-                              report::ConsoleText(exists.message()) + ").");
+                              report::ConsoleText(linked.message()) + ").");
         }
     } catch (const sql::Error& failure) {
         fs::remove(draft, ignored);
