@@ -145,11 +145,17 @@ bool WriteWholeFile(const std::string& path, const std::function<void(std::ostre
     }
     platform::RemoveOnInterrupt(temporary.c_str());
     bool written = false;
-    {
+    try {
         FileBuffer buffer(file);
         std::ostream stream(&buffer);
         write(stream);
         written = stream.good() && buffer.Flush();
+    } catch (...) {
+        // What the content came from failed: nothing of it is left, and the caller hears why.
+        std::fclose(file);
+        platform::RemoveFile(temporary);
+        platform::RemoveOnInterrupt(nullptr);
+        throw;
     }
     written = std::fclose(file) == 0 && written;
     written = written && platform::RenameOver(temporary, path);

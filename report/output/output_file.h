@@ -25,7 +25,8 @@ private:
     std::vector<std::string> inputs_, outputs_;
 };
 
-// Writes `path` whole through `write`; false (nothing left behind) when it could not.
+// Writes `path` whole through `write`; false (nothing left behind) when it could not. An
+// exception from `write` leaves nothing behind either, and goes on to the caller.
 [[nodiscard]] bool WriteWholeFile(const std::string& path,
                                   const std::function<void(std::ostream&)>& write);
 

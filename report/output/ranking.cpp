@@ -41,18 +41,6 @@ std::string Column(const std::string& text, std::size_t width, bool right) {
     return right ? pad + text : text + pad;
 }
 
-// A CSV field: quoted when it holds a comma, a quote or a line end.
-std::string CsvField(const std::string& text) {
-    if (text.find_first_of(",\"\r\n") == std::string::npos) {
-        return text;
-    }
-    std::string quoted = "\"";
-    for (const char c : text) {
-        quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
-    }
-    return quoted + "\"";
-}
-
 // "<folder>/<name>.report.json" -> "<folder>/<name>.report.html".
 std::string PageOf(const std::string& verdictPath) {
     std::filesystem::path path(verdictPath);

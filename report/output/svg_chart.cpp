@@ -26,10 +26,6 @@ struct Bucket {
     std::int64_t zeroFilled = 0;
 };
 
-std::string Number(double v) {
-    return Decimals(v, 1);
-}
-
 // Height of a bar for `count` bytes on a log scale whose top is `decades` powers of ten.
 double BarHeight(std::uint64_t count, double decades) {
     return count == 0 ? 0.0
@@ -39,20 +35,10 @@ double BarHeight(std::uint64_t count, double decades) {
 void Rect(std::ostream& out, const char* kind, const char* colour, double x, double y, double w,
           double h, std::int64_t first, std::int64_t end, std::uint64_t bytes,
           const std::string& tip) {
-    out << "<rect class=\"" << kind << "\" x=\"" << Number(x) << "\" y=\"" << Number(y)
-        << "\" width=\"" << Number(w) << "\" height=\"" << Number(h) << "\" fill=\"" << colour
+    out << "<rect class=\"" << kind << "\" x=\"" << SvgNumber(x) << "\" y=\"" << SvgNumber(y)
+        << "\" width=\"" << SvgNumber(w) << "\" height=\"" << SvgNumber(h) << "\" fill=\"" << colour
         << "\" data-first-sector=\"" << first << "\" data-end-sector=\"" << end
         << "\" data-bytes=\"" << bytes << "\"><title>" << XmlEscape(tip) << "</title></rect>\n";
-}
-
-void Text(std::ostream& out, double x, double y, const std::string& text,
-          const char* anchor = "start", int size = 12, bool upright = false) {
-    out << "<text x=\"" << Number(x) << "\" y=\"" << Number(y) << "\" font-size=\"" << size
-        << "\" text-anchor=\"" << anchor << "\"";
-    if (upright) {
-        out << " transform=\"rotate(-90 " << Number(x) << ' ' << Number(y) << ")\"";
-    }
-    out << ">" << XmlEscape(text) << "</text>\n";
 }
 
 void Axes(std::ostream& out, std::int64_t minutes, double decades) {
@@ -60,20 +46,21 @@ void Axes(std::ostream& out, std::int64_t minutes, double decades) {
         << "\" y2=\"" << kAxisY << "\" stroke=\"#000\"/>\n";
     for (std::int64_t m = 0; m <= minutes; m += 5) {
         const double x = kLeft + kPlotWidth * double(m) / double(minutes);
-        out << "<line x1=\"" << Number(x) << "\" y1=\"" << kTop << "\" x2=\"" << Number(x)
+        out << "<line x1=\"" << SvgNumber(x) << "\" y1=\"" << kTop << "\" x2=\"" << SvgNumber(x)
             << "\" y2=\"" << kAxisY + kHalfHeight << "\" stroke=\"#e4e4e4\"/>\n";
-        Text(out, x, kAxisY + kHalfHeight + 18, std::to_string(m), "middle");
+        SvgText(out, x, kAxisY + kHalfHeight + 18, std::to_string(m), "middle");
     }
-    Text(out, kLeft + kPlotWidth / 2, kAxisY + kHalfHeight + 40, "minutes into the disc", "middle");
+    SvgText(out, kLeft + kPlotWidth / 2, kAxisY + kHalfHeight + 40, "minutes into the disc",
+            "middle");
     for (int d = 0; d < static_cast<int>(decades); ++d) {
         const double h = kHalfHeight * (d + 1) / decades;
         const std::string label = d == 0 ? "1" : "1e" + std::to_string(d);
-        Text(out, kLeft - 6, kAxisY - h + 4, label, "end", 10);
-        Text(out, kLeft - 6, kAxisY + h + 4, label, "end", 10);
+        SvgText(out, kLeft - 6, kAxisY - h + 4, label, "end", 10);
+        SvgText(out, kLeft - 6, kAxisY + h + 4, label, "end", 10);
     }
     // Written upwards beside the decade labels, so the two never overlap.
-    Text(out, 24, kAxisY - kHalfHeight / 2, "wrong bytes", "middle", 11, true);
-    Text(out, 24, kAxisY + kHalfHeight / 2, "false flags", "middle", 11, true);
+    SvgText(out, 24, kAxisY - kHalfHeight / 2, "wrong bytes", "middle", 11, true);
+    SvgText(out, 24, kAxisY + kHalfHeight / 2, "false flags", "middle", 11, true);
 }
 
 void Legend(std::ostream& out) {
@@ -84,14 +71,28 @@ void Legend(std::ostream& out) {
         {kZeroColour, "zero-filled (not delivered)"}};
     double x = kLeft;
     for (const auto& [colour, label] : entries) {
-        out << "<rect x=\"" << Number(x) << "\" y=\"58\" width=\"12\" height=\"12\" fill=\""
+        out << "<rect x=\"" << SvgNumber(x) << "\" y=\"58\" width=\"12\" height=\"12\" fill=\""
             << colour << "\"/>\n";
-        Text(out, x + 18, 69, label);
+        SvgText(out, x + 18, 69, label);
         x += 270;
     }
 }
 
 }  // namespace
+
+std::string SvgNumber(double v) {
+    return Decimals(v, 1);
+}
+
+void SvgText(std::ostream& out, double x, double y, const std::string& text, const char* anchor,
+             int size, bool upright) {
+    out << "<text x=\"" << SvgNumber(x) << "\" y=\"" << SvgNumber(y) << "\" font-size=\"" << size
+        << "\" text-anchor=\"" << anchor << "\"";
+    if (upright) {
+        out << " transform=\"rotate(-90 " << SvgNumber(x) << ' ' << SvgNumber(y) << ")\"";
+    }
+    out << ">" << XmlEscape(text) << "</text>\n";
+}
 
 void WriteChart(const Verdict& verdict, const std::string& title, std::ostream& out) {
     const std::vector<SectorCounts>& sectors = verdict.literal.sectors;
@@ -123,13 +124,13 @@ void WriteChart(const Verdict& verdict, const std::string& title, std::ostream& 
         << kHeight << "\" viewBox=\"0 0 " << kWidth << ' ' << kHeight
         << "\" font-family=\"sans-serif\">\n"
         << "<rect width=\"100%\" height=\"100%\" fill=\"#fff\"/>\n";
-    Text(out, kLeft, 26, title, "start", 16);
+    SvgText(out, kLeft, 26, title, "start", 16);
     const Tally& t = verdict.literal.bytes;
-    Text(out, kLeft, 46,
-         "wrong bytes " + Grouped(t.wrong) + ", detected " + Grouped(t.detected) + ", missed " +
-             Grouped(t.Missed()) + ", false flags " + Grouped(t.FalseFlags()) +
-             "; C2 pointers as delivered" +
-             (verdict.moved ? " (they fit better " + verdict.best.shift.Describe() + ")" : ""));
+    SvgText(out, kLeft, 46,
+            "wrong bytes " + Grouped(t.wrong) + ", detected " + Grouped(t.detected) + ", missed " +
+                Grouped(t.Missed()) + ", false flags " + Grouped(t.FalseFlags()) +
+                "; C2 pointers as delivered" +
+                (verdict.moved ? " (they fit better " + verdict.best.shift.Describe() + ")" : ""));
     Legend(out);
     Axes(out, minutes, decades);
     const double width = kPlotWidth / kBuckets;

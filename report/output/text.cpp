@@ -96,4 +96,18 @@ std::string XmlEscape(const std::string& text) {
     return out;
 }
 
+std::string CsvField(const std::string& text) {
+    // A spreadsheet runs a cell that starts like a formula; a leading ' keeps it text.
+    const bool formula =
+        !text.empty() && std::string_view("=+-@\t\r").find(text[0]) != std::string_view::npos;
+    if (!formula && text.find_first_of(",\"\r\n") == std::string::npos) {
+        return text;
+    }
+    std::string quoted = formula ? "\"'" : "\"";
+    for (const char c : text) {
+        quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+    }
+    return quoted + "\"";
+}
+
 }  // namespace report

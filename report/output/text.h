@@ -21,6 +21,9 @@ namespace report {
 [[nodiscard]] std::string SectorTime(std::int64_t sector);
 // & < > " as entities, for text in XML and HTML.
 [[nodiscard]] std::string XmlEscape(const std::string& text);
+// A CSV field: quoted when it holds a comma, a quote or a line end; text a spreadsheet would
+// take for a formula (starting with = + - @, a tab or a carriage return) is quoted behind a '.
+[[nodiscard]] std::string CsvField(const std::string& text);
 // Text from a file made safe for a terminal: control characters (C0, DEL and C1, such as ESC
 // or a carriage return) shown as \xNN or \u00NN, the rest kept. "\n" stays when `keepLines`.
 [[nodiscard]] std::string ConsoleText(std::string_view text, bool keepLines = false);

@@ -18,6 +18,7 @@
 #include "simdrive/scsi.h"
 #include "tests/support/program_run.h"
 #include "tests/support/quellor_console.h"
+#include "tests/support/small_file_system.h"
 #include "tests/support/standin_drives.h"
 #include "tests/support/temp_dir.h"
 
@@ -390,21 +391,10 @@ TEST_F(Extraction, AFullDiskStopsTheRunWithExitCodeOne) {
 // header says how many the audio file holds.
 TEST_F(Extraction, AFileSystemThatFillsUpLeavesWholeSectorsInBothFiles) {
     const std::filesystem::path mount = dir_ / "small";
-    std::filesystem::create_directory(mount);
-    const std::string mountCommand =
-        "mount -t tmpfs -o size=384k marrowby-small " + mount.string() + " 2>/dev/null";
-    if (std::system(mountCommand.c_str()) != 0) {
-        GTEST_SKIP() << "a small tmpfs cannot be mounted here (needs root and mount rights)";
+    const testing_support::SmallFileSystem small(mount, "384k");
+    if (!small.Mounted()) {
+        GTEST_SKIP() << testing_support::SmallFileSystem::kWhyNot;
     }
-    struct Unmount {
-        std::string command;
-        ~Unmount() {
-            if (std::system(command.c_str()) != 0) {
-                std::fprintf(stderr, "could not unmount the small file system: %s\n",
-                             command.c_str());
-            }
-        }
-    } unmount{"umount -l " + mount.string()};
     std::ofstream(dir_ / "drives.drive") << Drive(500, "");
     testing_support::RunOptions options;
     options.workingDirectory = mount;

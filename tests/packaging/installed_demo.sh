@@ -13,8 +13,11 @@ prefix=$work/prefix
 
 cmake --install "$build" --prefix "$prefix" > "$work/install.log"
 
+# c2pool is built only where SQLite is found.
+pool=""
+[[ -x $build/bin/c2pool ]] && pool=$'\nbin/c2pool'
 expected="bin/Quellor
-bin/Tamblin
+bin/Tamblin$pool
 bin/c2report
 share/doc/marrowby/LICENSE
 share/doc/marrowby/README.md
