@@ -8,7 +8,9 @@
 #   4. c2report gives each drive's verdict (console, .report.json, .report.html, ...);
 #   5. c2report --compare ranks the three drives;
 #   6. Quellor --study reads a fourth drive with each of its three C2 forms at two speeds, and
-#      c2report --study judges every pass and ranks them.
+#      c2report --study judges every pass and ranks them;
+#   7. c2pool pools the study's submission with three dozen generated ones (vendor "EXAMPLE")
+#      and writes the pool's site.
 # Everything lands in out/demo/. An existing Reference.wav of the right length is reused.
 #
 #   demo/run.sh [--prefix DIR] [--build DIR] [--out DIR]
@@ -33,7 +35,7 @@ cd "$root"
 if [[ -z $build ]]; then
     build=$root/build/release
     cmake --preset release > /dev/null
-    cmake --build --preset release ${prefix:+--target simdrive_aspi}
+    cmake --build --preset release ${prefix:+--target simdrive_aspi c2pool_examples}
 fi
 bin=${prefix:+$prefix/bin}
 bin=${bin:-$build/bin}
@@ -89,3 +91,16 @@ echo
 echo "The study's page (every form at every speed, each cell linking to its pass's page):"
 echo "  $out/SIMDRIVESTUDY.study.html"
 echo "  $out/SIMDRIVESTUDY.study.json (what the study found and did)"
+
+# The pool: the study's submission beside generated ones, whose vendor "EXAMPLE" says they are
+# not measurements, and the static site of the pool (where SQLite was there to build c2pool).
+[[ -x $bin/c2pool ]] || exit 0
+echo
+echo "=== The pool: SIMDRIVESTUDY's submission among 36 generated examples ==="
+rm -rf pool-examples pool-site pool.sqlite pool.sqlite-wal pool.sqlite-shm
+"$build/bin/c2pool_examples" pool-examples 36 --passes 6 > /dev/null
+"$bin/c2pool" add pool.sqlite SIMDRIVESTUDY.submission.json pool-examples
+"$bin/c2pool" site pool.sqlite pool-site
+echo
+echo "The pool's site (the models ranked, a page per model, the figures as CSV and JSON):"
+echo "  $out/pool-site/index.html"

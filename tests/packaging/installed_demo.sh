@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# A fresh `cmake --install` of a build tree into an empty prefix must hold the three programs,
+# A fresh `cmake --install` of a build tree into an empty prefix must hold the programs,
 # their manual pages and the documents, nothing else; and the installed programs alone must run
 # the demo's disc to its verdict.
 #   installed_demo.sh <build tree> <source tree>
@@ -13,17 +13,14 @@ prefix=$work/prefix
 
 cmake --install "$build" --prefix "$prefix" > "$work/install.log"
 
-# c2pool is built only where SQLite is found.
-pool=""
-[[ -x $build/bin/c2pool ]] && pool=$'\nbin/c2pool'
-expected="bin/Quellor
-bin/Tamblin$pool
-bin/c2report
-share/doc/marrowby/LICENSE
-share/doc/marrowby/README.md
-share/man/man1/Quellor.1.gz
-share/man/man1/Tamblin.1.gz
-share/man/man1/c2report.1.gz"
+# c2pool is built where SQLite is installed.
+programs=(Quellor Tamblin c2report)
+[[ -x $build/bin/c2pool ]] && programs+=(c2pool)
+expected=$( (
+    printf 'bin/%s\n' "${programs[@]}"
+    printf 'share/man/man1/%s.1.gz\n' "${programs[@]}"
+    printf 'share/doc/marrowby/%s\n' LICENSE README.md
+) | LC_ALL=C sort)
 installed=$(cd "$prefix" && find . -type f -printf '%P\n' | LC_ALL=C sort)
 if [[ $installed != "$expected" ]]; then
     echo "installed files differ from the expected ones:" >&2
@@ -31,15 +28,18 @@ if [[ $installed != "$expected" ]]; then
     exit 1
 fi
 if command -v man > /dev/null; then
-    for page in Quellor Tamblin c2report; do
+    for page in "${programs[@]}"; do
         [[ $(MANPATH=$prefix/share/man man -w "$page") == "$prefix/share/man/man1/$page.1.gz" ]]
     done
 fi
 
 # The installed programs, not the build tree's: the demo gets a tree holding only the simulated
 # drive's stand-in library.
-mkdir -p "$work/tree/standin"
+mkdir -p "$work/tree/standin" "$work/tree/bin"
 cp -r "$build/standin/both" "$work/tree/standin/"
+if [[ -x $build/bin/c2pool ]]; then
+    cp "$build/bin/c2pool_examples" "$work/tree/bin/"
+fi
 "$source/demo/run.sh" --prefix "$prefix" --build "$work/tree" --out "$work/demo" > "$work/demo.log" 2>&1 || {
     cat "$work/demo.log" >&2
     exit 1
@@ -62,5 +62,12 @@ done
 grep -q "^Passes ranked" "$work/demo.log" || { echo "the demo printed no study table" >&2; exit 1; }
 grep -q "^Study page: *SIMDRIVESTUDY.study.html$" "$work/demo.log" ||
     { echo "the demo named no study page" >&2; exit 1; }
+# The study's submission went into the pool beside the generated ones, and the site was made.
+if [[ -x $build/bin/c2pool ]]; then
+    grep -q "^37 accepted, 0 already in the pool, 0 refused.$" "$work/demo.log" ||
+        { echo "the demo's pool did not take the 37 submissions" >&2; exit 1; }
+    [[ -s pool-site/index.html && -s pool-site/pool.json ]] ||
+        { echo "the demo wrote no pool site" >&2; exit 1; }
+fi
 echo "demo with the installed programs:"
 tail -n 40 "$work/demo.log"

@@ -11,6 +11,7 @@ my %folders = (
     Quellor  => [qw(extract drive audio runtime wav)],
     Tamblin  => [qw(reference runtime wav)],
     c2report => [qw(report runtime wav)],
+    c2pool   => [qw(pool report runtime)],
 );
 
 sub slurp {
