@@ -221,7 +221,7 @@ public:
         if (why.ends_with('.')) {
             why.pop_back();
         }
-        err_ << "c2pool: could not write " << Quoted(path.string()) << " ("
+        err_ << "Cannot write " << Quoted(path.string()) << " ("
              << (why.empty() ? "is the disk full?" : why) << "); the file is as it was before.\n";
         return false;
     }
@@ -397,7 +397,7 @@ bool WriteSite(PoolReader& pool, const std::string& folder, std::ostream& out, s
     std::error_code failure;
     fs::create_directories(folder, failure);
     if (failure || !fs::is_directory(folder)) {
-        err << "c2pool: cannot make the site folder " << Quoted(folder)
+        err << "Cannot make the site folder " << Quoted(folder)
             << (failure ? ": " + failure.message() : std::string(": it is not a folder")) << ".\n";
         return false;
     }

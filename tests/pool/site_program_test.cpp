@@ -127,7 +127,7 @@ TEST_F(SiteProgram, AFolderThatCannotBeMadeIsAnErrorAndNothingIsWritten) {
     const auto run = Run({"site", "pool.sqlite", "file/site"});
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_EQ(run.out, "");
-    EXPECT_EQ(run.err.rfind("c2pool: cannot make the site folder \"file/site\": ", 0), 0u)
+    EXPECT_EQ(run.err.rfind("Cannot make the site folder \"file/site\": ", 0), 0u)
         << run.err;
 }
 

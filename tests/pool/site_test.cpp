@@ -164,7 +164,7 @@ TEST_F(Site, ACopyOfThePoolThatFailsIsNamedAndMadeAgainNextTime) {
     pool_.refuseCopy = true;
     const auto failed = Write();
     EXPECT_FALSE(failed.written);
-    EXPECT_EQ(failed.err, "c2pool: could not write \"" + (folder_ / "pool.sqlite").string() +
+    EXPECT_EQ(failed.err, "Cannot write \"" + (folder_ / "pool.sqlite").string() +
                               "\" (The copy failed); the file is as it was before.\n");
     EXPECT_FALSE(fs::exists(folder_ / "pool.sqlite"));
     EXPECT_FALSE(fs::exists(folder_ / "index.html"));  // written last, linking what is there
@@ -227,7 +227,7 @@ TEST_F(Site, AFullDiskStopsWithTheFileNamedAndNoHalfPage) {
     const std::string before = ReadFileText(mount / Page(kAcme));
     const auto run = Write(mount);
     EXPECT_FALSE(run.written);
-    EXPECT_EQ(run.err, "c2pool: could not write \"" + (mount / Page(kAcme)).string() +
+    EXPECT_EQ(run.err, "Cannot write \"" + (mount / Page(kAcme)).string() +
                            "\" (is the disk full?); the file is as it was before.\n");
     EXPECT_EQ(ReadFileText(mount / Page(kAcme)), before);
     for (const auto& entry : fs::directory_iterator(mount)) {
