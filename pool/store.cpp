@@ -4,6 +4,8 @@
 #include <random>
 #include <span>
 
+#include <zlib.h>
+
 #include "pool/sqlite.h"
 #include "report/output/summary.h"
 #include "report/output/text.h"
@@ -16,7 +18,9 @@ namespace fs = std::filesystem;
 
 // Each pass keeps every figure of its submission in columns of its own, so that the pool can
 // be queried in the sqlite3 shell without reading JSON; `counted` marks the one copy of each
-// distinct pass that the figures count.
+// distinct pass that the figures count. The submitted files themselves, most of a pool's bytes,
+// sit apart and zlib-compressed as the sqlite3 shell reads them back:
+// SELECT sqlar_uncompress(deflated, bytes) FROM submission_file.
 constexpr const char* kSchema = R"(
 CREATE TABLE pool(changes INTEGER NOT NULL);
 INSERT INTO pool VALUES(0);
@@ -38,9 +42,12 @@ CREATE TABLE submission(
     toolVersion TEXT NOT NULL,
     month TEXT NOT NULL,
     referenceSha256 TEXT NOT NULL,
-    referenceBytes INTEGER NOT NULL,
-    text BLOB NOT NULL);
+    referenceBytes INTEGER NOT NULL);
 CREATE INDEX submission_of_model ON submission(model, id);
+CREATE TABLE submission_file(
+    arrival INTEGER PRIMARY KEY REFERENCES submission(arrival),
+    bytes INTEGER NOT NULL,
+    deflated BLOB NOT NULL);
 CREATE TABLE pass(
     submission INTEGER NOT NULL REFERENCES submission(arrival),
     position INTEGER NOT NULL,
@@ -135,6 +142,36 @@ report::SubmissionFigures FiguresAt(const sql::Statement& s, int at) {
     f.asDelivered = CountsAt(s, at + 10);
     f.granularity = {s.Count(at + 16), s.Count(at + 17), s.Count(at + 18), s.Count(at + 19)};
     return f;
+}
+
+// The file as zlib compresses it, or as it is when that is no smaller (as sqlar stores files).
+std::string Deflated(std::string_view text) {
+    uLongf size = compressBound(static_cast<uLong>(text.size()));
+    std::string packed(size, '\0');
+    const bool done = compress2(reinterpret_cast<Bytef*>(packed.data()), &size,
+                                reinterpret_cast<const Bytef*>(text.data()),
+                                static_cast<uLong>(text.size()), Z_DEFAULT_COMPRESSION) == Z_OK;
+    if (!done || size >= text.size()) {
+        return std::string(text);
+    }
+    packed.resize(size);
+    return packed;
+}
+
+// The stored file back; none when it does not inflate to its recorded size.
+std::optional<std::string> Inflated(const std::string& stored, std::uint64_t bytes) {
+    if (stored.size() == bytes) {
+        return stored;
+    }
+    std::string text(bytes, '\0');
+    uLongf size = static_cast<uLongf>(bytes);
+    if (uncompress(reinterpret_cast<Bytef*>(text.data()), &size,
+                   reinterpret_cast<const Bytef*>(stored.data()),
+                   static_cast<uLong>(stored.size())) != Z_OK ||
+        size != bytes) {
+        return std::nullopt;
+    }
+    return text;
 }
 
 std::string SpeedName(const std::optional<std::string>& requested) {
@@ -336,8 +373,9 @@ public:
                  "WHERE vendor = ? AND product = ? RETURNING id"),
           submission_(database,
                       "INSERT INTO submission(id, model, revision, vendorSpecific, unit, "
-                      "transport, platform, toolVersion, month, referenceSha256, referenceBytes, "
-                      "text) VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"),
+                      "transport, platform, toolVersion, month, referenceSha256, referenceBytes) "
+                      "VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"),
+          file_(database, "INSERT INTO submission_file(arrival, bytes, deflated) VALUES(?, ?, ?)"),
           counted_(database,
                    "SELECT 1 FROM pass WHERE wavSha256 = ? AND c2Sha256 = ? AND "
                    "counted = 1"),
@@ -391,9 +429,13 @@ private:
             .Bind(9, s.month)
             .Bind(10, s.reference.sha256)
             .Bind(11, Signed(s.reference.bytes))
-            .BindBlob(12, candidate.text)
             .Run();
-        return database_.LastInsertedRow();
+        const std::int64_t arrival = database_.LastInsertedRow();
+        file_.Bind(1, arrival)
+            .Bind(2, static_cast<std::int64_t>(candidate.text.size()))
+            .BindBlob(3, Deflated(candidate.text))
+            .Run();
+        return arrival;
     }
 
     void StorePass(std::int64_t arrival, std::int64_t position, const report::SubmissionPass& p) {
@@ -417,7 +459,8 @@ private:
     }
 
     sql::Database& database_;
-    sql::Statement inPool_, removed_, newModel_, model_, submission_, counted_, pass_, changed_;
+    sql::Statement inPool_, removed_, newModel_, model_, submission_, file_, counted_, pass_,
+        changed_;
 };
 
 }  // namespace
@@ -497,11 +540,13 @@ std::int64_t Store::SubmissionCount() {
 
 std::optional<std::string> Store::SubmissionText(const std::string& id) {
     return Guarded(path_, [&]() -> std::optional<std::string> {
-        sql::Statement find(*database_, "SELECT text FROM submission WHERE id = ?");
+        sql::Statement find(*database_,
+                            "SELECT f.bytes, f.deflated FROM submission s JOIN submission_file f "
+                            "ON f.arrival = s.arrival WHERE s.id = ?");
         if (!find.Bind(1, id).Step()) {
             return std::nullopt;
         }
-        std::string text = find.Text(0);
+        std::optional<std::string> text = Inflated(find.Text(1), find.Count(0));
         find.Reset();
         return text;
     });
