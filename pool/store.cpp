@@ -18,8 +18,9 @@ namespace fs = std::filesystem;
 
 // Each pass keeps every figure of its submission in columns of its own, so that the pool can
 // be queried in the sqlite3 shell without reading JSON; `counted` marks the one copy of each
-// distinct pass that the figures count. The submitted files themselves, most of a pool's bytes,
-// sit apart and zlib-compressed as the sqlite3 shell reads them back:
+// distinct pass that the figures count, found through `identity`, 64 bits of its two hashes
+// (an index of the hashes themselves would be a fifth of the pool). The submitted files themselves,
+// most of a pool's bytes, sit apart and zlib-compressed as the sqlite3 shell reads them back:
 // SELECT sqlar_uncompress(deflated, bytes) FROM submission_file.
 constexpr const char* kSchema = R"(
 CREATE TABLE pool(changes INTEGER NOT NULL);
@@ -57,6 +58,7 @@ CREATE TABLE pass(
     completed INTEGER NOT NULL,
     wavSha256 TEXT NOT NULL,
     c2Sha256 TEXT NOT NULL,
+    identity INTEGER NOT NULL,
     sectorsCompared INTEGER NOT NULL,
     bytesCompared INTEGER NOT NULL,
     zeroFilledSectors INTEGER NOT NULL,
@@ -80,7 +82,7 @@ CREATE TABLE pass(
     measuredKBps REAL,
     counted INTEGER NOT NULL,
     PRIMARY KEY(submission, position)) WITHOUT ROWID;
-CREATE INDEX pass_identity ON pass(wavSha256, c2Sha256, submission);
+CREATE INDEX pass_identity ON pass(identity);
 CREATE TABLE removed(
     id TEXT PRIMARY KEY,
     reason TEXT NOT NULL,
@@ -142,6 +144,20 @@ report::SubmissionFigures FiguresAt(const sql::Statement& s, int at) {
     f.asDelivered = CountsAt(s, at + 10);
     f.granularity = {s.Count(at + 16), s.Count(at + 17), s.Count(at + 18), s.Count(at + 19)};
     return f;
+}
+
+// 64 bits of a pass's two hashes (the first 16 hex digits of each, exclusive-or'd): equal for
+// equal passes, and rarely for others, which the hashes themselves then tell apart.
+std::int64_t PassIdentity(std::string_view wavSha256, std::string_view c2Sha256) {
+    const auto bits = [](std::string_view hex) {
+        std::uint64_t value = 0;
+        for (const char c : hex.substr(0, 16)) {
+            value =
+                value << 4 | static_cast<std::uint64_t>(c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10);
+        }
+        return value;
+    };
+    return static_cast<std::int64_t>(bits(wavSha256) ^ bits(c2Sha256));
 }
 
 // The file as zlib compresses it, or as it is when that is no smaller (as sqlar stores files).
@@ -377,13 +393,14 @@ public:
                       "VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"),
           file_(database, "INSERT INTO submission_file(arrival, bytes, deflated) VALUES(?, ?, ?)"),
           counted_(database,
-                   "SELECT 1 FROM pass WHERE wavSha256 = ? AND c2Sha256 = ? AND "
+                   "SELECT 1 FROM pass WHERE identity = ? AND wavSha256 = ? AND c2Sha256 = ? AND "
                    "counted = 1"),
-          pass_(database, std::string("INSERT INTO pass(submission, position, form, speed, "
-                                      "speedReportedKBps, completed, wavSha256, c2Sha256, ") +
-                              kFigureColumns +
-                              ", measuredKBps, counted) VALUES(?, ?, ?, ?, ?, ?, ?, ?, "
-                              "?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"),
+          pass_(database,
+                std::string("INSERT INTO pass(submission, position, form, speed, "
+                            "speedReportedKBps, completed, wavSha256, c2Sha256, identity, ") +
+                    kFigureColumns +
+                    ", measuredKBps, counted) VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, "
+                    "?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"),
           changed_(database, "UPDATE pool SET changes = changes + 1") {}
 
     AddOutcome Add(const Candidate& candidate) {
@@ -440,7 +457,9 @@ private:
 
     void StorePass(std::int64_t arrival, std::int64_t position, const report::SubmissionPass& p) {
         // The first copy of a pass counts; a later one, here or in another submission, not.
-        const bool counted = !counted_.Bind(1, p.wavSha256).Bind(2, p.c2Sha256).Step();
+        const std::int64_t identity = PassIdentity(p.wavSha256, p.c2Sha256);
+        const bool counted =
+            !counted_.Bind(1, identity).Bind(2, p.wavSha256).Bind(3, p.c2Sha256).Step();
         counted_.Reset();
         pass_.Bind(1, arrival)
             .Bind(2, position)
@@ -451,10 +470,13 @@ private:
         } else {
             pass_.BindNull(5);
         }
-        pass_.Bind(6, std::int64_t{p.completed}).Bind(7, p.wavSha256).Bind(8, p.c2Sha256);
-        BindFigures(pass_, 9, p.figures);
-        pass_.BindOptional(9 + kFigureCount, p.measuredKBps)
-            .Bind(10 + kFigureCount, std::int64_t{counted})
+        pass_.Bind(6, std::int64_t{p.completed})
+            .Bind(7, p.wavSha256)
+            .Bind(8, p.c2Sha256)
+            .Bind(9, identity);
+        BindFigures(pass_, 10, p.figures);
+        pass_.BindOptional(10 + kFigureCount, p.measuredKBps)
+            .Bind(11 + kFigureCount, std::int64_t{counted})
             .Run();
     }
 
@@ -502,14 +524,19 @@ RemoveOutcome Store::Remove(const std::string& id, const std::string& reason) {
         }
         sql::Statement next(*database_,
                             "SELECT p.submission, p.position, s.model FROM pass p JOIN submission "
-                            "s ON s.arrival = p.submission WHERE p.wavSha256 = ? AND p.c2Sha256 = "
-                            "? AND p.submission != ? ORDER BY p.submission, p.position LIMIT 1");
+                            "s ON s.arrival = p.submission WHERE p.identity = ? AND p.wavSha256 = "
+                            "? AND p.c2Sha256 = ? AND p.submission != ? "
+                            "ORDER BY p.submission, p.position LIMIT 1");
         sql::Statement count(*database_,
                              "UPDATE pass SET counted = 1 WHERE submission = ? AND position = ?");
         sql::Statement changedModel(*database_,
                                     "UPDATE model SET changes = changes + 1 WHERE id = ?");
         for (const auto& [wav, c2] : counted) {
-            if (next.Bind(1, wav).Bind(2, c2).Bind(3, arrival).Step()) {
+            if (next.Bind(1, PassIdentity(wav, c2))
+                    .Bind(2, wav)
+                    .Bind(3, c2)
+                    .Bind(4, arrival)
+                    .Step()) {
                 const std::int64_t submission = next.Integer(0), position = next.Integer(1),
                                    itsModel = next.Integer(2);
                 next.Reset();
@@ -519,6 +546,8 @@ RemoveOutcome Store::Remove(const std::string& id, const std::string& reason) {
         }
         sql::Statement dropPasses(*database_, "DELETE FROM pass WHERE submission = ?");
         dropPasses.Bind(1, arrival).Run();
+        sql::Statement dropFile(*database_, "DELETE FROM submission_file WHERE arrival = ?");
+        dropFile.Bind(1, arrival).Run();
         sql::Statement dropSubmission(*database_, "DELETE FROM submission WHERE arrival = ?");
         dropSubmission.Bind(1, arrival).Run();
         sql::Statement keep(*database_,
@@ -602,8 +631,8 @@ void Store::ForEachSubmissionOf(const DriveModel& model,
             *database_,
             std::string("SELECT p.form, p.speed, p.measuredKBps, CASE WHEN p.counted THEN NULL "
                         "ELSE (SELECT s.id FROM pass q JOIN submission s ON s.arrival = "
-                        "q.submission WHERE q.wavSha256 = p.wavSha256 AND q.c2Sha256 = "
-                        "p.c2Sha256 AND q.counted) END, ") +
+                        "q.submission WHERE q.identity = p.identity AND q.wavSha256 = "
+                        "p.wavSha256 AND q.c2Sha256 = p.c2Sha256 AND q.counted) END, ") +
                 kFigureColumns + " FROM pass p WHERE p.submission = ? ORDER BY p.position");
         submissions.Bind(1, model.vendor).Bind(2, model.product);
         ListedSubmission listed;

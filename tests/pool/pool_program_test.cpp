@@ -148,6 +148,7 @@ TEST_F(C2PoolProgram, APassCountsOnceWhicheverSubmissionBroughtIt) {
     ASSERT_EQ(models.size(), 1u);
     EXPECT_EQ(models[0].model.product, "TWO");
     EXPECT_EQ(store->SubmissionText(second), testing_support::ReadFileText(dir_ / "2.json"));
+    EXPECT_EQ(store->SubmissionText(first), std::nullopt);  // only its id and reason stay
 }
 
 // The site rewrites a model's page only when its counter moved, and copies the pool for
@@ -189,6 +190,7 @@ TEST_F(C2PoolProgram, ChangeCountersMoveWithTheirModelAndACopyStandsAlone) {
     EXPECT_EQ(copy.Text("PRAGMA journal_mode"), "delete");
     EXPECT_EQ(copy.Integer("SELECT count(*) FROM submission"), 2);
     EXPECT_EQ(copy.Integer("SELECT count(*) FROM removed"), 1);
+    EXPECT_EQ(copy.Integer("SELECT count(*) FROM submission_file"), 2);
 }
 
 TEST_F(C2PoolProgram, WhatIsNotAUsablePoolIsLeftAsItIs) {
