@@ -222,7 +222,8 @@ public:
             why.pop_back();
         }
         err_ << "Cannot write " << Quoted(path.string()) << " ("
-             << (why.empty() ? "is the disk full?" : why) << "); the file is as it was before.\n";
+             << (why.empty() ? "the disk is full or the folder refused it" : why)
+             << "); the file is as it was before.\n";
         return false;
     }
 

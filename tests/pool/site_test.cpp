@@ -228,7 +228,7 @@ TEST_F(Site, AFullDiskStopsWithTheFileNamedAndNoHalfPage) {
     const auto run = Write(mount);
     EXPECT_FALSE(run.written);
     EXPECT_EQ(run.err, "Cannot write \"" + (mount / Page(kAcme)).string() +
-                           "\" (is the disk full?); the file is as it was before.\n");
+                           "\" (the disk is full or the folder refused it); the file is as it was before.\n");
     EXPECT_EQ(ReadFileText(mount / Page(kAcme)), before);
     for (const auto& entry : fs::directory_iterator(mount)) {
         EXPECT_EQ(entry.path().string().find(".partial"), std::string::npos) << entry.path();
