@@ -106,6 +106,7 @@ private:
     std::string path_;
     std::unique_ptr<sql::Database> database_;
     std::unique_ptr<sql::Transaction> snapshot_;  // the reading transaction of Access::read
+    bool fileIsSnapshot_ = false;  // the snapshot lies wholly in the pool's file, not its log
 };
 
 }  // namespace pool

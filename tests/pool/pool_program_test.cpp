@@ -193,6 +193,27 @@ TEST_F(C2PoolProgram, ChangeCountersMoveWithTheirModelAndACopyStandsAlone) {
     EXPECT_EQ(copy.Integer("SELECT count(*) FROM submission_file"), 2);
 }
 
+// While an older reader keeps a change in the log (it may not be copied into the pool's file
+// under that reader), the copy cannot be the pool's file alone: it must still hold the change.
+TEST_F(C2PoolProgram, ACopyHoldsWhatAnOlderReaderKeepsInTheLog) {
+    WriteSubmission(dir_ / "1.json", PassesOf("ONE", {"a"}));
+    ASSERT_EQ(Run({"add", "pool.sqlite", "1.json"}).exitCode, 0);
+    const std::string path = (dir_ / "pool.sqlite").string();
+    pool::sql::Database older(path, pool::sql::OpenMode::readWrite);
+    older.Execute("BEGIN; SELECT count(*) FROM removed;");
+    pool::sql::Database writer(path, pool::sql::OpenMode::readWrite);
+    writer.Execute("INSERT INTO removed(id, reason, month) VALUES('0123456789ab', 'r', '2026-12')");
+    {
+        const auto store = pool::Store::Open(path, pool::Store::Access::read);
+        std::string error;
+        ASSERT_TRUE(store->CopyTo((dir_ / "copy.sqlite").string(), error)) << error;
+    }
+    older.Execute("COMMIT");
+    pool::sql::Database copy((dir_ / "copy.sqlite").string(), pool::sql::OpenMode::readWrite);
+    EXPECT_EQ(copy.Integer("SELECT count(*) FROM removed"), 1);
+    EXPECT_EQ(copy.Integer("SELECT count(*) FROM submission"), 1);
+}
+
 TEST_F(C2PoolProgram, WhatIsNotAUsablePoolIsLeftAsItIs) {
     WriteSubmission(dir_ / "a.json", PassesOf("ONE", {"a1"}));
     fs::create_directory(dir_ / "in");
