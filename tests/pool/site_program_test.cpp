@@ -127,8 +127,7 @@ TEST_F(SiteProgram, AFolderThatCannotBeMadeIsAnErrorAndNothingIsWritten) {
     const auto run = Run({"site", "pool.sqlite", "file/site"});
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_EQ(run.out, "");
-    EXPECT_EQ(run.err.rfind("Cannot make the site folder \"file/site\": ", 0), 0u)
-        << run.err;
+    EXPECT_EQ(run.err.rfind("Cannot make the site folder \"file/site\": ", 0), 0u) << run.err;
 }
 
 }  // namespace

@@ -227,8 +227,10 @@ TEST_F(Site, AFullDiskStopsWithTheFileNamedAndNoHalfPage) {
     const std::string before = ReadFileText(mount / Page(kAcme));
     const auto run = Write(mount);
     EXPECT_FALSE(run.written);
-    EXPECT_EQ(run.err, "Cannot write \"" + (mount / Page(kAcme)).string() +
-                           "\" (the disk is full or the folder refused it); the file is as it was before.\n");
+    EXPECT_EQ(
+        run.err,
+        "Cannot write \"" + (mount / Page(kAcme)).string() +
+            "\" (the disk is full or the folder refused it); the file is as it was before.\n");
     EXPECT_EQ(ReadFileText(mount / Page(kAcme)), before);
     for (const auto& entry : fs::directory_iterator(mount)) {
         EXPECT_EQ(entry.path().string().find(".partial"), std::string::npos) << entry.path();
