@@ -149,7 +149,9 @@ void WriteCell(const RowFigures& r, std::ostream& out) {
         << (r.medianKBps ? "median " + report::Decimals(*r.medianKBps, 1) + " kB/s"
                          : std::string("speed not measured"))
         << "<br>"
-        << (r.rank ? "row ranked " + std::to_string(*r.rank)
+        // Not the row's rank: that moves with every other model's rows, and a model's page is
+        // rewritten only when its own submissions change.
+        << (r.rank ? std::string("ranked on the index")
                    : std::string("<em>") + kTooLittle + "</em>")
         << "</td>";
 }

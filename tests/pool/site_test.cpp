@@ -90,12 +90,16 @@ TEST_F(Site, AnUnchangedPoolRewritesNothingAndOneChangedModelOnlyItsPageTheIndex
     EXPECT_EQ(again.out, "Site \"" + folder_.string() + "\":\n0 files written, 6 unchanged.\n");
     EXPECT_EQ(pool_.copies, 1);
 
-    pool_.Add(Pass(3, kBeta, "2.0", "d8", "max", 20'000, 1'000, 0));
+    // A row that ranks first moves every other row down, ACME's too.
+    pool_.Add(Pass(3, kBeta, "2.0", "d8", "max", 20'000, 20'000, 0));
     const auto changed = Write();
     EXPECT_EQ(changed.out, "Site \"" + folder_.string() + "\":\n  wrote " + Page(kBeta) +
                                "\n  wrote pool.csv\n  wrote pool.json\n  wrote pool.sqlite\n"
                                "  wrote index.html\n5 files written, 1 unchanged.\n");
     EXPECT_EQ(fs::last_write_time(folder_ / Page(kAcme)), acmeTime);
+    // The page left alone is the page a fresh site holds: nothing on it depends on other models.
+    ASSERT_TRUE(Write(dir_ / "fresh").written);
+    EXPECT_EQ(ReadFileText(folder_ / Page(kAcme)), ReadFileText(dir_ / "fresh" / Page(kAcme)));
     EXPECT_NE(ReadFileText(folder_ / Page(kBeta)).find("<th>d8<br>max</th>"), std::string::npos);
     for (const auto& entry : fs::directory_iterator(folder_)) {
         EXPECT_EQ(entry.path().string().find(".partial"), std::string::npos) << entry.path();
