@@ -27,7 +27,7 @@ using report::Quoted;
 // so that a page whose model did not change is neither rebuilt nor read. Bumping kLayout (when
 // the pages change shape) rewrites every page once.
 const char* const kStateName = ".c2pool-site.json";
-constexpr std::int64_t kLayout = 1;
+constexpr std::int64_t kLayout = 2;
 constexpr std::size_t kMaxStatePages = 1'000'000;
 const report::JsonFormat kStateFormat{"c2pool site state", 1, " is not a c2pool site state.",
                                       " is a c2pool site state of another format version (",

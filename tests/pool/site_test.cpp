@@ -133,8 +133,8 @@ TEST_F(Site, AStateFileFromAnyoneNeverRemovesOrSkipsAnything) {
     const std::string victim = fs::relative(dir_ / "victim.html", folder_).string();
     const char* const claims[] = {
         // A file outside the site, and a page claimed at a counter it was never written from.
-        R"({"format":"c2pool site state","formatVersion":1,"layout":1,"pages":[{"file":")",
-        R"({"format":"c2pool site state","formatVersion":1,"layout":1,"pages":[{"file":"x",)"};
+        R"({"format":"c2pool site state","formatVersion":1,"layout":2,"pages":[{"file":")",
+        R"({"format":"c2pool site state","formatVersion":1,"layout":2,"pages":[{"file":"x",)"};
     std::ofstream(folder_ / ".c2pool-site.json")
         << claims[0] << victim << R"(","changes":1,"bytes":4,"modified":0}]})";
     auto run = Write();
