@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Runs every harness of the fuzz preset, two at a time, from the seed corpus in
-# tests/fuzz/corpus/<target>/. The arguments go to each harness (default: 30 seconds each);
+# tests/fuzz/corpus/<target>/. The arguments go to each harness (default: 20 seconds each);
 # inputs found on the way are kept in build/fuzz/corpus/<target>/, crashing inputs in
 # build/fuzz/crashes/. Fails when any harness crashed; its log is printed.
-#   tests/fuzz/run.sh                    # 30 s each, as CI runs them
+#   tests/fuzz/run.sh                    # 20 s each, as CI runs them
 #   tests/fuzz/run.sh -runs=10000000     # ten million executions each
 #   FUZZ_TARGETS="study_reader verdict_reader" tests/fuzz/run.sh -max_total_time=600
 set -uo pipefail
@@ -47,7 +47,7 @@ wait_one() {
 
 main() {
     local options=("$@") harness target
-    ((${#options[@]})) || options=(-max_total_time=30)
+    ((${#options[@]})) || options=(-max_total_time=20)
     mkdir -p "$build/crashes" "$build/logs"
     # Crash stacks with files and lines when a symbolizer is at hand (clang-16's, else llvm's).
     for symbolizer in /usr/lib/llvm-16/bin/llvm-symbolizer "$(command -v llvm-symbolizer)"; do
