@@ -5,14 +5,12 @@
 #include <fstream>
 #include <functional>
 #include <map>
-#include <random>
 #include <set>
 #include <sstream>
 #include <system_error>
 
 #include "pool/pages.h"
 #include "pool/statistics.h"
-#include "report/files/platform.h"
 #include "report/input/json_file.h"
 #include "report/output/output_file.h"
 #include "report/output/text.h"
@@ -180,28 +178,10 @@ public:
     // pool.sqlite, copied from the pool under a temporary name and renamed into place.
     [[nodiscard]] bool CopyPool(PoolReader& pool, const std::string& name) {
         const fs::path path = folder_ / name;
-        std::string temporary;
-        std::mt19937 draw{std::random_device{}()};
-        std::error_code failure;
-        do {
-            temporary = path.string() + "." + std::to_string(draw() % 100'000'000) + ".partial";
-        } while (fs::exists(fs::symlink_status(temporary, failure)));
-        report::platform::RemoveOnInterrupt(temporary.c_str());
         std::string error;
-        bool copied = false;
-        try {
-            copied = pool.CopyTo(temporary, error) &&
-                     report::platform::RenameOver(temporary, path.string());
-        } catch (...) {
-            report::platform::RemoveFile(temporary);
-            report::platform::RemoveOnInterrupt(nullptr);
-            throw;
-        }
-        if (!copied) {
-            report::platform::RemoveFile(temporary);
-        }
-        report::platform::RemoveOnInterrupt(nullptr);
-        if (!copied) {
+        if (!report::PlaceWholeFile(path.string(), [&](const std::string& temporary) {
+                return pool.CopyTo(temporary, error);
+            })) {
             return Failed(path, error);
         }
         Wrote(name);

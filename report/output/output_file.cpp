@@ -166,6 +166,32 @@ bool WriteWholeFile(const std::string& path, const std::function<void(std::ostre
     return written;
 }
 
+bool PlaceWholeFile(const std::string& path,
+                    const std::function<bool(const std::string& temporary)>& make) {
+    static std::mt19937 draw{std::random_device{}()};
+    std::string temporary;
+    std::error_code failure;
+    do {
+        char suffix[32];
+        std::snprintf(suffix, sizeof suffix, ".%08x.partial", static_cast<unsigned>(draw()));
+        temporary = path + suffix;
+    } while (std::filesystem::exists(std::filesystem::symlink_status(temporary, failure)));
+    platform::RemoveOnInterrupt(temporary.c_str());
+    bool placed = false;
+    try {
+        placed = make(temporary) && platform::RenameOver(temporary, path);
+    } catch (...) {
+        platform::RemoveFile(temporary);
+        platform::RemoveOnInterrupt(nullptr);
+        throw;
+    }
+    if (!placed) {
+        platform::RemoveFile(temporary);
+    }
+    platform::RemoveOnInterrupt(nullptr);
+    return placed;
+}
+
 bool FlushConsole(std::ostream& out, std::ostream& err, const char* message) {
     out.flush();
     if (out) {

@@ -30,6 +30,11 @@ private:
 [[nodiscard]] bool WriteWholeFile(const std::string& path,
                                   const std::function<void(std::ostream&)>& write);
 
+// The same for a file another library makes (a database copy): `make` creates the new file at
+// the free name it is given, and it is renamed over `path` only when `make` says it is whole.
+[[nodiscard]] bool PlaceWholeFile(const std::string& path,
+                                  const std::function<bool(const std::string& temporary)>& make);
+
 // The console text is what people read: losing it (a full disk, a closed pipe) is a failure,
 // even when the files were written. Flushes `out`; false, with `message` on `err`, when it could
 // not be written.
